@@ -1,0 +1,40 @@
+#pragma once
+// Text conversions and JSON member readers shared by every subsystem.
+
+#include <cstdint>
+#include <string>
+
+#include <cjson/cJSON.h>
+
+namespace lumivo {
+
+// Narrow to wide with the C library's multibyte conversion. On failure writes
+// its own message line and gives the empty text.
+std::wstring ToWide(const std::string& text);
+// Wide to narrow, keeping the low 8 bits of each character.
+std::string ToNarrow(const std::wstring& text);
+std::string IntToText(std::int32_t value);
+
+// The parsed tree, owned by the caller (cJSON_Delete), or null when the text is not JSON.
+cJSON* ParseJson(const std::string& text);
+bool GetJsonString(const cJSON* object, const char* name, std::string& out);
+bool GetJsonInt(const cJSON* object, const char* name, std::int32_t& out);
+bool GetJsonBool(const cJSON* object, const char* name, bool& out);
+
+// Owns a cJSON tree for the scope of the function that parsed or built it.
+class JsonTree {
+public:
+    explicit JsonTree(cJSON* root) : root_(root) {}
+    ~JsonTree() { cJSON_Delete(root_); }
+    JsonTree(const JsonTree&) = delete;
+    JsonTree& operator=(const JsonTree&) = delete;
+    cJSON* get() const { return root_; }
+
+private:
+    cJSON* root_;
+};
+
+// cJSON_Print's formatted text of a tree, freed with cJSON's allocator.
+std::string PrintJson(const cJSON* item);
+
+}  // namespace lumivo

@@ -1,0 +1,14 @@
+#pragma once
+// Enrolment of a new device and login of an enrolled one.
+
+#include <cstdint>
+#include <string>
+
+#include "app/agent.h"
+
+namespace lumivo {
+
+bool EnrolDevice(Agent& agent);
+bool LoginDevice(Agent& agent, std::int32_t id, std::string password);
+
+}  // namespace lumivo

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "app/agent.h"
+
+namespace lumivo {
+
+// The heart-beat timer's procedure.
+void OnHeartBeatTimer(Agent& agent);
+
+}  // namespace lumivo

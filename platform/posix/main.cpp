@@ -1,0 +1,2 @@
+// POSIX entry point (replaced as the adapters land).
+int main() { return 0; }

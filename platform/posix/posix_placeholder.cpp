@@ -1,0 +1,1 @@
+// Keeps the adapter library non-empty until its first adapter lands.
