@@ -25,7 +25,7 @@ struct DeviceSettings {
 
 // What the timer work needs of the main dialog.
 class MainDialogView {
-public:
+  public:
     virtual ~MainDialogView() = default;
     virtual void ShowVpnAddress(std::string text) = 0;
     virtual bool SetVpnIcon(bool vpnUp) = 0;

@@ -23,14 +23,14 @@ bool GetJsonBool(const cJSON* object, const char* name, bool& out);
 
 // Owns a cJSON tree for the scope of the function that parsed or built it.
 class JsonTree {
-public:
+  public:
     explicit JsonTree(cJSON* root) : root_(root) {}
     ~JsonTree() { cJSON_Delete(root_); }
     JsonTree(const JsonTree&) = delete;
     JsonTree& operator=(const JsonTree&) = delete;
     cJSON* get() const { return root_; }
 
-private:
+  private:
     cJSON* root_;
 };
 

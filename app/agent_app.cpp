@@ -1,0 +1,80 @@
+#include "app/agent_app.h"
+
+#include "app/command_line.h"
+#include "app/console.h"
+#include "app/constants.h"
+#include "app/settings.h"
+#include "app/text.h"
+#include "cloud/heart_beat.h"
+#include "connections/polling.h"
+#include "connections/vpn.h"
+#include "ui/main_dialog.h"
+
+namespace lumivo {
+
+CAgentApp::CAgentApp(Agent& agent) : agent_(agent) {}
+
+CAgentApp::~CAgentApp() { agent_.mainDialog = nullptr; }
+
+bool CAgentApp::CheckSingleInstance() {
+    SystemPort& system = *agent_.ports.system;
+    MutexHandle handle = system.CreateMutex(singleInstanceMutexName, true);
+    if (handle != nullptr && system.GetLastError() != ERROR_ALREADY_EXISTS) {
+        mutex_ = handle;
+        return false;
+    }
+    Log("App already running...");
+    if (handle != nullptr) system.CloseHandle(handle);
+    return true;
+}
+
+bool CAgentApp::RunAgent() {
+    SystemPort& system = *agent_.ports.system;
+    CommandLineOptions options =
+        ParseCommandLine(SplitCommandLine(system.GetCommandLine(), system.GetModuleFileName()));
+
+    if (options.printVersion) {
+        Log(agentVersion);
+        return false;
+    }
+    if (options.printHelp) {
+        PrintUsage(system);
+        return false;
+    }
+    if (CheckSingleInstance()) {
+        if (options.showGui) {
+            WindowHandle running = system.FindWindow(ToWide(productName));
+            if (running != nullptr) system.SendMessage(running, WM_SHOWGUI, 0, 0);
+        }
+        return false;
+    }
+
+    SetDebugOutput(options.debug);
+    LoadSettingsAndSignIn(agent_, options.vpnOverride, options.connectionsOverride,
+                          options.passwordOverride);
+    if (options.save) SaveSettings(agent_);
+
+    mainDialog_ = std::make_unique<CMainDialog>(agent_, productName);
+    agent_.mainDialog = mainDialog_.get();
+    if (!mainDialog_->Create()) {
+        system.MessageBox(nullptr, L"Error creating Dialog", ToWide(productName), MB_OK);
+        return false;
+    }
+    if (options.showGui) mainDialog_->ShowGui();
+
+    connectionTimerId = system.SetTimer(timerPeriodMs, [this] { OnConnectionTimer(agent_); });
+    heartBeatTimerId = system.SetTimer(timerPeriodMs, [this] { OnHeartBeatTimer(agent_); });
+
+    Message message;
+    while (system.GetMessage(message)) {
+        system.TranslateMessage(message);
+        system.DispatchMessage(message);
+    }
+
+    system.KillTimer(connectionTimerId);
+    system.KillTimer(heartBeatTimerId);
+    StopVpn(agent_, true);
+    return false;
+}
+
+}  // namespace lumivo

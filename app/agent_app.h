@@ -1,0 +1,34 @@
+#pragma once
+// The application object: the agent's whole run, from the command line to shutdown.
+
+#include <memory>
+
+#include "app/agent.h"
+#include "platform/system_port.h"
+
+namespace lumivo {
+
+class CMainDialog;
+
+class CAgentApp {
+  public:
+    explicit CAgentApp(Agent& agent);
+    ~CAgentApp();
+    CAgentApp(const CAgentApp&) = delete;
+    CAgentApp& operator=(const CAgentApp&) = delete;
+
+    // Returns when the run is over; false on every path.
+    bool RunAgent();
+    // True when another copy already runs (the message is written and the handle closed).
+    bool CheckSingleInstance();
+
+    TimerId connectionTimerId = 0;
+    TimerId heartBeatTimerId = 0;
+
+  private:
+    Agent& agent_;
+    MutexHandle mutex_ = nullptr;  // held, never released, until the process ends
+    std::unique_ptr<CMainDialog> mainDialog_;
+};
+
+}  // namespace lumivo

@@ -1,0 +1,33 @@
+#pragma once
+// The agent's command line: splitting the platform's text into words,
+// reading the options, and the usage text.
+
+#include <string>
+#include <vector>
+
+#include "app/constants.h"
+
+namespace lumivo {
+
+class SystemPort;
+
+struct CommandLineOptions {
+    bool debug = false;
+    bool save = false;
+    bool showGui = false;
+    bool printVersion = false;
+    bool printHelp = false;
+    std::string connectionsOverride = notSet;
+    std::string passwordOverride = notSet;
+    std::string vpnOverride = notSet;
+};
+
+// Splits `text` into words; an empty text splits `programPath` instead.
+std::vector<std::wstring> SplitCommandLine(const std::wstring& text,
+                                           const std::wstring& programPath);
+CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& words);
+// The program's file name: the path cut after its last "\" or "/", narrowed.
+std::string ProgramFileName(const std::wstring& programPath);
+void PrintUsage(SystemPort& system);
+
+}  // namespace lumivo
