@@ -1,0 +1,116 @@
+// What every FilePort must do, run against the fake and the POSIX adapter.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "fakes/fake_files.h"
+
+namespace lumivo {
+namespace {
+
+// Creates one implementation over a fresh, empty device root.
+template <typename Files>
+struct FilesUnderTest;
+
+template <>
+struct FilesUnderTest<FakeFiles> {
+    FakeFiles files;
+};
+
+template <typename Files>
+class FilesContract : public ::testing::Test {
+  protected:
+    FilesUnderTest<Files> under;
+    FilePort& files() { return under.files; }
+
+    bool Write(const std::string& path, const std::string& text) {
+        std::FILE* file = files().Open(path, "w");
+        if (file == nullptr) return false;
+        bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        ok = files().FlushToMedium(file) && ok;
+        return std::fclose(file) == 0 && ok;
+    }
+    // The file's content, or "<none>" when it cannot be opened.
+    std::string Read(const std::string& path) {
+        std::FILE* file = files().Open(path, "r");
+        if (file == nullptr) return "<none>";
+        std::string text;
+        for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+            text.push_back(static_cast<char>(c));
+        std::fclose(file);
+        return text;
+    }
+};
+
+using Implementations = ::testing::Types<FakeFiles>;
+TYPED_TEST_SUITE(FilesContract, Implementations);
+
+TYPED_TEST(FilesContract, MissingFileDoesNotOpenForReading) {
+    EXPECT_EQ(this->files().Open("\\BOOT\\env.json", "r"), nullptr);
+}
+
+TYPED_TEST(FilesContract, WrittenTextReadsBackUnderTheSameDevicePath) {
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json", "{\n\t\"id\":\t7\n}"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json"), "{\n\t\"id\":\t7\n}");
+    // Writing empties the file first.
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json", "{}"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json"), "{}");
+}
+
+TYPED_TEST(FilesContract, ReplaceSwapsInTheNewFileAndRemovesTheTemporaryOne) {
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json", "old"));
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json.tmp", "new"));
+    EXPECT_TRUE(this->files().Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json"), "new");
+    EXPECT_EQ(this->Read("\\BOOT\\env.json.tmp"), "<none>");
+}
+
+TYPED_TEST(FilesContract, ReplaceCreatesTheTargetWhenItIsMissing) {
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json.tmp", "first"));
+    EXPECT_TRUE(this->files().Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json"), "first");
+}
+
+TYPED_TEST(FilesContract, FailedReplaceLeavesTheOldFileIntact) {
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json", "old"));
+    EXPECT_FALSE(this->files().Replace("\\BOOT\\missing.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json"), "old");
+}
+
+TYPED_TEST(FilesContract, RemoveDeletesOnlyAnExistingFile) {
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json", "x"));
+    EXPECT_TRUE(this->files().Remove("\\BOOT\\env.json"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json"), "<none>");
+    EXPECT_FALSE(this->files().Remove("\\BOOT\\env.json"));
+}
+
+// The fake's own switches, which the core's tests rely on.
+TEST(FakeFilesSwitches, EachSwitchFailsItsOperation) {
+    FakeFiles files;
+    files.SetContent("\\BOOT\\env.json", "old");
+    files.failOpenForWrite = true;
+    EXPECT_EQ(files.Open("\\BOOT\\env.json.tmp", "w"), nullptr);
+    std::FILE* reading = files.Open("\\BOOT\\env.json", "r");
+    ASSERT_NE(reading, nullptr);
+    std::fclose(reading);
+
+    files.failOpenForWrite = false;
+    files.failFlush = true;
+    std::FILE* writing = files.Open("\\BOOT\\env.json.tmp", "w");
+    ASSERT_NE(writing, nullptr);
+    EXPECT_FALSE(files.FlushToMedium(writing));
+    std::fclose(writing);
+
+    files.failReplace = true;
+    EXPECT_FALSE(files.Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(files.Content("\\BOOT\\env.json"), "old");
+    ASSERT_EQ(files.replaced.size(), 1u);
+    EXPECT_EQ(files.replaced[0].second, "\\BOOT\\env.json");
+}
+
+}  // namespace
+}  // namespace lumivo
