@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/constants.h"
+#include "fakes/console_capture.h"
 #include "fakes/fake_internet.h"
 
 namespace lumivo {
@@ -17,24 +18,19 @@ class TransportTest : public ::testing::Test {
 
     // Runs one request and gives the console lines it wrote.
     std::vector<std::string> Send(std::string method, std::string path, std::string body) {
-        ::testing::internal::CaptureStdout();
+        test::ConsoleCapture console;
         SendRequest(agent, std::move(method), std::move(path), std::move(body), status, reply);
-        return Lines(::testing::internal::GetCapturedStdout());
+        return Lines(console);
     }
     std::vector<std::string> Report(int code, std::string text) {
-        ::testing::internal::CaptureStdout();
+        test::ConsoleCapture console;
         ReportRequestError(agent, code, std::move(text));
-        return Lines(::testing::internal::GetCapturedStdout());
+        return Lines(console);
     }
-    static std::vector<std::string> Lines(const std::string& text) {
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            lines.push_back(text.substr(start, end - start));
-        }
-        EXPECT_EQ(start, text.size()) << "output does not end in a line feed";
-        return lines;
+    static std::vector<std::string> Lines(const test::ConsoleCapture& console) {
+        const std::string text = console.Text();
+        EXPECT_TRUE(text.empty() || text.back() == '\n') << "output does not end in a line feed";
+        return console.Lines();
     }
 
     FakeInternet internet;
