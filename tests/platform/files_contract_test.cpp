@@ -8,6 +8,8 @@
 #include <string>
 
 #include "fakes/fake_files.h"
+#include "platform/posix/files_posix.h"
+#include "temp_folder.h"
 
 namespace lumivo {
 namespace {
@@ -19,6 +21,12 @@ struct FilesUnderTest;
 template <>
 struct FilesUnderTest<FakeFiles> {
     FakeFiles files;
+};
+
+template <>
+struct FilesUnderTest<PosixFiles> {
+    TempFolder root;
+    PosixFiles files{root.path()};
 };
 
 template <typename Files>
@@ -46,7 +54,7 @@ class FilesContract : public ::testing::Test {
     }
 };
 
-using Implementations = ::testing::Types<FakeFiles>;
+using Implementations = ::testing::Types<FakeFiles, PosixFiles>;
 TYPED_TEST_SUITE(FilesContract, Implementations);
 
 TYPED_TEST(FilesContract, MissingFileDoesNotOpenForReading) {

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "fakes/fake_system.h"
+#include "platform/posix/system_posix.h"
+#include "temp_folder.h"
 
 namespace lumivo {
 namespace {
@@ -21,6 +23,14 @@ struct SystemUnderTest<FakeSystem> {
     void LetTimersComeDue() { system.PostTickOfEveryTimer(); }
 };
 
+template <>
+struct SystemUnderTest<PosixSystem> {
+    RuntimeFolder runtime;
+    PosixSystem system{0, nullptr};
+    // The POSIX loop waits on the real clock; the tests' timers are short.
+    void LetTimersComeDue() {}
+};
+
 template <typename System>
 class SystemContract : public ::testing::Test {
   protected:
@@ -28,7 +38,7 @@ class SystemContract : public ::testing::Test {
     SystemPort& system() { return under.system; }
 };
 
-using Implementations = ::testing::Types<FakeSystem>;
+using Implementations = ::testing::Types<FakeSystem, PosixSystem>;
 TYPED_TEST_SUITE(SystemContract, Implementations);
 
 TYPED_TEST(SystemContract, SecondCreateOfAHeldMutexReportsAlreadyExists) {

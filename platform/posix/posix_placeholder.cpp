@@ -1,1 +1,0 @@
-// Keeps the adapter library non-empty until its first adapter lands.

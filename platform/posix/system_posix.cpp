@@ -1,0 +1,632 @@
+#include "platform/posix/system_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <set>
+#include <thread>
+
+#include "app/text.h"
+
+namespace lumivo {
+
+namespace {
+
+constexpr unsigned long kErrorAccessDenied = 5;
+constexpr unsigned long kErrorGeneralFailure = 31;
+constexpr unsigned kMinimumTimerMs = 10;
+constexpr std::size_t kMaxTitleLength = 4096;
+constexpr int kServeTimeoutMs = 1000;
+
+// One request between processes: find a window by title, or send it a message.
+constexpr std::uint32_t kWireMagic = 0x4C4D5631;
+constexpr std::uint32_t kFindWindow = 1;
+constexpr std::uint32_t kSendMessage = 2;
+struct WireRequest {
+    std::uint32_t magic;
+    std::uint32_t kind;
+    std::uint32_t message;
+    std::uint32_t titleLength;  // wide characters that follow the header
+    std::uint64_t wParam;
+    std::int64_t lParam;
+};
+
+// The write end of the self-pipe, for the signal handler only.
+volatile sig_atomic_t signalWriteFd = -1;
+
+extern "C" void OnTerminationSignal(int) {
+    int saved = errno;
+    char byte = 1;
+    if (signalWriteFd >= 0) {
+        ssize_t ignored = write(signalWriteFd, &byte, 1);
+        (void)ignored;
+    }
+    errno = saved;
+}
+
+// Each byte becomes one wide character: the inverse of the core's narrowing.
+std::wstring Widen(const std::string& text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (unsigned char c : text) wide.push_back(static_cast<wchar_t>(c));
+    return wide;
+}
+
+std::string Hash(const std::wstring& text) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (wchar_t c : text) {
+        hash ^= static_cast<std::uint32_t>(c);
+        hash *= 1099511628211ull;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
+// A file name for a mutex name: readable, and unique through the hash.
+std::string LockFileName(const std::wstring& name) {
+    std::string safe;
+    for (wchar_t c : name.substr(0, 64)) {
+        bool plain = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
+                     (c >= L'0' && c <= L'9') || c == L'.' || c == L'-' || c == L'_';
+        safe.push_back(plain ? static_cast<char>(c) : '_');
+    }
+    return "mutex-" + safe + "-" + Hash(name);
+}
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        pollfd one{fd, events, 0};
+        int ready = poll(&one, 1, MillisecondsUntil(deadline));
+        if (ready > 0) return true;
+        if (ready == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+bool ReadFull(int fd, void* buffer, std::size_t size,
+              std::chrono::steady_clock::time_point deadline) {
+    char* at = static_cast<char*>(buffer);
+    while (size > 0) {
+        ssize_t got = read(fd, at, size);
+        if (got > 0) {
+            at += got;
+            size -= static_cast<std::size_t>(got);
+        } else if (got == 0) {
+            return false;
+        } else if (errno == EAGAIN || errno == EINTR) {
+            if (!WaitFor(fd, POLLIN, deadline)) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteFull(int fd, const void* buffer, std::size_t size,
+               std::chrono::steady_clock::time_point deadline) {
+    const char* at = static_cast<const char*>(buffer);
+    while (size > 0) {
+        ssize_t put = send(fd, at, size, MSG_NOSIGNAL);
+        if (put > 0) {
+            at += put;
+            size -= static_cast<std::size_t>(put);
+        } else if (put < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!WaitFor(fd, POLLOUT, deadline)) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PeerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == geteuid();
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+PosixSystem::PosixSystem(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + (argc > 0 ? argc : 0));
+    commandLine_ = JoinCommandLine(arguments);
+    if (!arguments.empty()) programArgument_ = arguments[0];
+    if (pipe2(signalPipe_, O_CLOEXEC | O_NONBLOCK) != 0) signalPipe_[0] = signalPipe_[1] = -1;
+}
+
+PosixSystem::~PosixSystem() {
+    if (terminationHandler_) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        signalWriteFd = -1;
+    }
+    for (auto& listener : listeners_) {
+        close(listener.second.fd);
+        unlink(listener.second.path.c_str());
+    }
+    for (auto& lock : mutexes_) close(lock->fd);
+    for (int fd : signalPipe_)
+        if (fd >= 0) close(fd);
+}
+
+std::wstring PosixSystem::JoinCommandLine(const std::vector<std::string>& arguments) {
+    std::wstring text;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (i == 0) {
+            // The program word ends at the first control character or space
+            // unless it is quoted; a quoted one cannot hold a quote itself.
+            bool plain = !argument.empty() && argument[0] != '"' &&
+                         std::none_of(argument.begin(), argument.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) <= 32; });
+            if (plain) {
+                text += Widen(argument);
+            } else {
+                std::string unquoted = argument;
+                unquoted.erase(std::remove(unquoted.begin(), unquoted.end(), '"'), unquoted.end());
+                text += L"\"" + Widen(unquoted) + L"\"";
+            }
+            continue;
+        }
+        text += L' ';
+        if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+            text += Widen(argument);
+            continue;
+        }
+        // Backslashes count only before a quote: double them there, and
+        // before the closing quote.
+        std::string quoted = "\"";
+        std::size_t backslashes = 0;
+        for (char c : argument) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            if (c == '"') {
+                quoted.append(2 * backslashes + 1, '\\');
+            } else {
+                quoted.append(backslashes, '\\');
+            }
+            backslashes = 0;
+            quoted.push_back(c);
+        }
+        quoted.append(2 * backslashes, '\\');
+        quoted.push_back('"');
+        text += Widen(quoted);
+    }
+    return text;
+}
+
+std::string PosixSystem::RuntimeDirectory() {
+    std::string dir;
+    const char* own = std::getenv("LUMIVO_RUNTIME_DIR");
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (own != nullptr && *own != '\0') {
+        dir = own;
+    } else if (xdg != nullptr && *xdg != '\0') {
+        dir = std::string(xdg) + "/lumivo";
+    } else {
+        dir = "/tmp/lumivo-" + std::to_string(geteuid());
+    }
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        std::cerr << "Cannot create the runtime folder " << dir << ": " << std::strerror(errno)
+                  << std::endl;
+        return "";
+    }
+    // Another user may have made the folder first (it can sit in /tmp): use
+    // it only when it is a real folder of ours, closed to everyone else.
+    struct stat info {};
+    if (lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
+        std::cerr << "The runtime folder " << dir << " is not a folder owned by this user"
+                  << std::endl;
+        return "";
+    }
+    if ((info.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0) {
+        std::cerr << "Cannot restrict the runtime folder " << dir << ": " << std::strerror(errno)
+                  << std::endl;
+        return "";
+    }
+    return dir;
+}
+
+const std::string& PosixSystem::Runtime() {
+    if (!runtimeDirChecked_) {
+        runtimeDir_ = RuntimeDirectory();
+        runtimeDirChecked_ = true;
+    }
+    return runtimeDir_;
+}
+
+std::wstring PosixSystem::GetCommandLine() { return commandLine_; }
+
+std::wstring PosixSystem::GetModuleFileName() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return Widen(programArgument_);
+    return Widen(std::string(path, static_cast<std::size_t>(length)));
+}
+
+// A held lock on a file in the runtime folder: the kernel drops it when the
+// process ends in any way, so a killed agent leaves no stale mutex. A second
+// open of the same name (here or in another process) cannot take the lock.
+MutexHandle PosixSystem::CreateMutex(const std::wstring& name, bool /*initialOwner*/) {
+    const std::string& dir = Runtime();
+    if (dir.empty()) {
+        lastError_ = kErrorAccessDenied;
+        return nullptr;
+    }
+    std::string path = dir + "/" + LockFileName(name);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        lastError_ =
+            (errno == EACCES || errno == EPERM) ? kErrorAccessDenied : kErrorGeneralFailure;
+        return nullptr;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        lastError_ = 0;
+    } else if (errno == EWOULDBLOCK) {
+        lastError_ = ERROR_ALREADY_EXISTS;
+    } else {
+        close(fd);
+        lastError_ = kErrorGeneralFailure;
+        return nullptr;
+    }
+    mutexes_.push_back(std::make_unique<LockFile>(LockFile{fd}));
+    return mutexes_.back().get();
+}
+
+void PosixSystem::CloseHandle(MutexHandle handle) {
+    auto it = std::find_if(
+        mutexes_.begin(), mutexes_.end(),
+        [handle](const std::unique_ptr<LockFile>& lock) { return lock.get() == handle; });
+    if (it == mutexes_.end()) return;
+    close((*it)->fd);
+    mutexes_.erase(it);
+}
+
+unsigned long PosixSystem::GetLastError() { return lastError_; }
+
+TimerId PosixSystem::SetTimer(unsigned elapseMs, std::function<void()> procedure) {
+    Timer timer;
+    timer.periodMs = std::max(elapseMs, kMinimumTimerMs);
+    timer.due = Clock::now() + std::chrono::milliseconds(timer.periodMs);
+    timer.procedure = std::move(procedure);
+    TimerId id = nextTimerId_++;
+    timers_[id] = std::move(timer);
+    return id;
+}
+
+bool PosixSystem::KillTimer(TimerId id) { return timers_.erase(id) > 0; }
+
+bool PosixSystem::GetMessage(Message& message) {
+    for (;;) {
+        if (!posted_.empty()) {
+            message = posted_.front();
+            posted_.pop_front();
+            return true;
+        }
+        if (quitPending_) {
+            quitPending_ = false;
+            message = Message{nullptr, kQuitMessage, static_cast<std::uintptr_t>(quitCode_), 0};
+            return false;
+        }
+
+        // The timer that is most overdue comes first; a timer is re-armed when
+        // its message is taken, one period on, or a period from now when it is
+        // already later than that, so a late loop never gets a burst of ticks.
+        Clock::time_point now = Clock::now();
+        auto due = timers_.end();
+        Clock::time_point next = Clock::time_point::max();
+        for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+            if (it->second.due <= now && (due == timers_.end() || it->second.due < due->second.due))
+                due = it;
+            next = std::min(next, it->second.due);
+        }
+        if (due != timers_.end()) {
+            Timer& timer = due->second;
+            auto period = std::chrono::milliseconds(timer.periodMs);
+            timer.due = timer.due + period <= now ? now + period : timer.due + period;
+            message = Message{nullptr, kTimerMessage, due->first, 0};
+            return true;
+        }
+
+        int timeout = -1;
+        if (next != Clock::time_point::max()) {
+            auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+            timeout = static_cast<int>(std::min<long long>(wait, INT_MAX));
+        }
+        std::vector<pollfd> fds;
+        if (signalPipe_[0] >= 0) fds.push_back(pollfd{signalPipe_[0], POLLIN, 0});
+        for (const auto& listener : listeners_)
+            fds.push_back(pollfd{listener.second.fd, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), timeout) <= 0) continue;
+
+        for (const pollfd& fd : fds) {
+            if ((fd.revents & POLLIN) == 0) continue;
+            if (fd.fd == signalPipe_[0]) {
+                char drain[64];
+                while (read(fd.fd, drain, sizeof drain) > 0) {
+                }
+                posted_.push_back(Message{nullptr, kTerminateMessage, 0, 0});
+                continue;
+            }
+            // A window procedure run by an earlier send may have closed this socket.
+            bool stillListening = std::any_of(listeners_.begin(), listeners_.end(),
+                                              [&](const auto& l) { return l.second.fd == fd.fd; });
+            if (stillListening) ServeConnection(fd.fd);
+        }
+    }
+}
+
+void PosixSystem::TranslateMessage(const Message&) {
+    // No keyboard on this platform: nothing to turn into character messages.
+}
+
+void PosixSystem::DispatchMessage(const Message& message) {
+    if (message.window == nullptr && message.message == kTimerMessage) {
+        auto it = timers_.find(static_cast<TimerId>(message.wParam));
+        if (it == timers_.end()) return;
+        auto procedure = it->second.procedure;  // it may kill its own timer
+        if (procedure) procedure();
+        // A procedure that ran past its next tick pushes that tick a period on.
+        it = timers_.find(static_cast<TimerId>(message.wParam));
+        Clock::time_point now = Clock::now();
+        if (it != timers_.end() && it->second.due <= now)
+            it->second.due = now + std::chrono::milliseconds(it->second.periodMs);
+        return;
+    }
+    if (message.window == nullptr && message.message == kTerminateMessage) {
+        auto handler = terminationHandler_;
+        if (handler) {
+            handler();
+        } else {
+            PostQuitMessage(0);
+        }
+        return;
+    }
+    auto it = windows_.find(message.window);
+    if (it == windows_.end()) return;
+    auto procedure = it->second.procedure;
+    if (procedure) procedure(message.message, message.wParam, message.lParam);
+}
+
+void PosixSystem::PostQuitMessage(int exitCode) {
+    quitPending_ = true;
+    quitCode_ = exitCode;
+}
+
+WindowHandle PosixSystem::FindLocal(const std::wstring& title) const {
+    for (const auto& window : windows_)
+        if (window.second.title == title) return window.first;
+    return nullptr;
+}
+
+WindowHandle PosixSystem::FindWindow(const std::wstring& title) {
+    if (WindowHandle local = FindLocal(title)) return local;
+    if (Runtime().empty()) return nullptr;
+    bool answered = false;
+    if (SendRemote(title, kFindWindow, 0, 0, 0, answered) != 1 || !answered) return nullptr;
+    for (const auto& remote : remotes_)
+        if (remote->title == title) return remote.get();
+    remotes_.push_back(std::make_unique<RemoteWindow>(RemoteWindow{title}));
+    return remotes_.back().get();
+}
+
+std::intptr_t PosixSystem::SendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                       std::intptr_t lParam) {
+    auto local = windows_.find(window);
+    if (local != windows_.end()) {
+        auto procedure = local->second.procedure;
+        return procedure ? procedure(message, wParam, lParam) : 0;
+    }
+    for (const auto& remote : remotes_) {
+        if (remote.get() != window) continue;
+        bool answered = false;
+        return SendRemote(remote->title, kSendMessage, message, wParam, lParam, answered);
+    }
+    return 0;
+}
+
+std::string PosixSystem::SocketPath(const std::wstring& title) const {
+    return runtimeDir_ + "/window-" + Hash(title) + ".sock";
+}
+
+std::intptr_t PosixSystem::SendRemote(const std::wstring& title, std::uint32_t kind,
+                                      unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
+                                      bool& answered) {
+    answered = false;
+    sockaddr_un address;
+    if (title.size() > kMaxTitleLength || !FillAddress(SocketPath(title), address)) return 0;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return 0;
+    std::int64_t result = 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+    WireRequest request{kWireMagic,
+                        kind,
+                        message,
+                        static_cast<std::uint32_t>(title.size()),
+                        static_cast<std::uint64_t>(wParam),
+                        static_cast<std::int64_t>(lParam)};
+    // The runtime folder is the user's own; the peer check keeps it so even if
+    // someone else's socket got there.
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        PeerIsThisUser(fd) && WriteFull(fd, &request, sizeof request, deadline) &&
+        WriteFull(fd, title.data(), title.size() * sizeof(wchar_t), deadline) &&
+        ReadFull(fd, &result, sizeof result, deadline)) {
+        answered = true;
+    } else {
+        result = 0;
+    }
+    close(fd);
+    return static_cast<std::intptr_t>(result);
+}
+
+// Answers one find or send from another process, from inside this loop.
+void PosixSystem::ServeConnection(int listenFd) {
+    int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    auto deadline = Clock::now() + std::chrono::milliseconds(kServeTimeoutMs);
+    WireRequest request{};
+    std::wstring title;
+    bool ok = PeerIsThisUser(fd) && ReadFull(fd, &request, sizeof request, deadline) &&
+              request.magic == kWireMagic && request.titleLength <= kMaxTitleLength;
+    if (ok) {
+        title.resize(request.titleLength);
+        ok = ReadFull(fd, title.data(), title.size() * sizeof(wchar_t), deadline);
+    }
+    if (ok) {
+        WindowHandle window = FindLocal(title);
+        std::int64_t result = 0;
+        if (request.kind == kFindWindow) {
+            result = window != nullptr ? 1 : 0;
+        } else if (request.kind == kSendMessage && window != nullptr) {
+            result =
+                SendMessage(window, request.message, static_cast<std::uintptr_t>(request.wParam),
+                            static_cast<std::intptr_t>(request.lParam));
+        }
+        deadline = Clock::now() + std::chrono::milliseconds(kServeTimeoutMs);
+        WriteFull(fd, &result, sizeof result, deadline);
+    }
+    close(fd);
+}
+
+// Keeps one listening socket per distinct title of this process's windows.
+void PosixSystem::SyncListeners() {
+    std::set<std::wstring> titles;
+    for (const auto& window : windows_) titles.insert(window.second.title);
+    for (auto it = listeners_.begin(); it != listeners_.end();) {
+        if (titles.count(it->first) != 0) {
+            ++it;
+            continue;
+        }
+        close(it->second.fd);
+        unlink(it->second.path.c_str());
+        it = listeners_.erase(it);
+    }
+    for (const std::wstring& title : titles) {
+        if (listeners_.count(title) != 0 || title.size() > kMaxTitleLength) continue;
+        if (Runtime().empty()) return;
+        std::string path = SocketPath(title);
+        sockaddr_un address;
+        if (!FillAddress(path, address)) continue;
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) continue;
+        auto* raw = reinterpret_cast<sockaddr*>(&address);
+        if (bind(fd, raw, sizeof address) != 0 && errno == EADDRINUSE) {
+            // Left behind by a process that was killed, unless someone answers.
+            int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            bool alive = probe >= 0 && connect(probe, raw, sizeof address) == 0;
+            bool refused = !alive && errno == ECONNREFUSED;
+            if (probe >= 0) close(probe);
+            if (refused) {
+                unlink(path.c_str());
+                if (bind(fd, raw, sizeof address) == 0 && listen(fd, 8) == 0) {
+                    listeners_[title] = Listener{fd, path};
+                    continue;
+                }
+            }
+            close(fd);
+            continue;
+        }
+        if (listen(fd, 8) != 0) {
+            close(fd);
+            continue;
+        }
+        listeners_[title] = Listener{fd, path};
+    }
+}
+
+int PosixSystem::MessageBox(WindowHandle, const std::wstring& text, const std::wstring& caption,
+                            unsigned type) {
+    int answer = IDOK;
+    if ((type & 0xF) == MB_YESNO) {
+        const char* chosen = std::getenv("LUMIVO_MESSAGEBOX_ANSWER");
+        answer = chosen != nullptr && std::strcmp(chosen, "yes") == 0 ? IDYES : IDNO;
+    }
+    const char* named = answer == IDYES ? "yes" : answer == IDNO ? "no" : "ok";
+    std::cerr << "Message box [" << ToNarrow(caption) << "] " << ToNarrow(text) << " -> " << named
+              << std::endl;
+    return answer;
+}
+
+unsigned PosixSystem::RegisterWindowMessage(const std::wstring& name) {
+    auto it = registered_.find(name);
+    if (it != registered_.end()) return it->second;
+    unsigned number = 0xC000 + static_cast<unsigned>(registered_.size());
+    registered_[name] = number;
+    return number;
+}
+
+void PosixSystem::Sleep(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void PosixSystem::RegisterWindow(WindowHandle window, const std::wstring& title,
+                                 WindowProcedure procedure) {
+    if (window == nullptr) return;
+    windows_[window] = Window{title, std::move(procedure)};
+    SyncListeners();
+}
+
+void PosixSystem::SetWindowTitle(WindowHandle window, const std::wstring& title) {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    it->second.title = title;
+    SyncListeners();
+}
+
+void PosixSystem::UnregisterWindow(WindowHandle window) {
+    if (windows_.erase(window) > 0) SyncListeners();
+}
+
+bool PosixSystem::PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                              std::intptr_t lParam) {
+    if (window != nullptr && windows_.count(window) == 0) return false;
+    posted_.push_back(Message{window, message, wParam, lParam});
+    return true;
+}
+
+void PosixSystem::SetTerminationHandler(std::function<void()> handler) {
+    terminationHandler_ = std::move(handler);
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (terminationHandler_ && signalPipe_[1] >= 0) {
+        signalWriteFd = signalPipe_[1];
+        action.sa_handler = OnTerminationSignal;
+    } else {
+        action.sa_handler = SIG_DFL;
+        signalWriteFd = -1;
+    }
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace lumivo
