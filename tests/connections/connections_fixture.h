@@ -1,0 +1,75 @@
+#pragma once
+// An agent wired to fakes of every port the connection work touches, and a
+// recording stand-in for the main dialog.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/agent.h"
+#include "fakes/console_capture.h"
+#include "fakes/fake_internet.h"
+#include "fakes/fake_ip_helper.h"
+#include "fakes/fake_ras.h"
+#include "fakes/fake_system.h"
+
+namespace lumivo {
+
+class RecordingDialog : public MainDialogView {
+  public:
+    std::vector<std::string> events;  // "address:TEXT" and "icon:1"/"icon:0", in order
+    void ShowVpnAddress(std::string text) override { events.push_back("address:" + text); }
+    bool SetVpnIcon(bool vpnUp) override {
+        events.push_back(vpnUp ? "icon:1" : "icon:0");
+        return true;
+    }
+};
+
+class ConnectionsTest : public ::testing::Test {
+  protected:
+    ConnectionsTest() {
+        agent.ports.system = &system;
+        agent.ports.internet = &internet;
+        agent.ports.ras = &ras;
+        agent.ports.ipHelper = &ipHelper;
+        agent.mainDialog = &dialog;
+        ipHelper.adapters = {MakeAdapter("eth0", {{"192.168.1.20", "255.255.255.0"}})};
+    }
+
+    // A VPN that is up as a successful start leaves it.
+    void VpnUp(const std::string& address = "10.8.0.6") {
+        ras.AddConnection(L"L2TP Line 0");
+        ipHelper.adapters.push_back(MakeAdapter("L2TP Line 0", {{address, "255.255.255.255"}}));
+        agent.vpnConnected = true;
+        agent.vpnIpAddress = address;
+    }
+    void VpnAdapterGone() { ipHelper.adapters.pop_back(); }
+
+    // The agent's own console lines: the transport's reply lines (empty or
+    // JSON text here) are left out.
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        for (const std::string& line : console.Lines()) {
+            if (!line.empty() && line[0] != '{') lines.push_back(line);
+        }
+        return lines;
+    }
+    // "METHOD path" of every request sent.
+    std::vector<std::string> Requests() const {
+        std::vector<std::string> requests;
+        for (const auto& sent : internet.sent)
+            requests.push_back(sent.method + " " + sent.relativePath);
+        return requests;
+    }
+
+    test::ConsoleCapture console;
+    FakeSystem system;
+    FakeInternet internet;
+    FakeRas ras;
+    FakeIpHelper ipHelper;
+    RecordingDialog dialog;
+    Agent agent;
+};
+
+}  // namespace lumivo
