@@ -1,0 +1,90 @@
+#pragma once
+// The dialog framework of the user interface: a modeless dialog made from a
+// template by number, and a message map per class that routes commands (by
+// control id and notification code), control notifications and the agent's
+// own messages to member functions.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/agent.h"
+#include "platform/ui_port.h"
+
+namespace lumivo {
+
+class CDialog {
+public:
+    CDialog(Agent& agent, int templateId);
+    virtual ~CDialog();
+    CDialog(const CDialog&) = delete;
+    CDialog& operator=(const CDialog&) = delete;
+
+    // Makes the window from the template, hidden unless the template says
+    // otherwise; the initialisation runs before this returns. False when the
+    // window cannot be made.
+    bool Create(WindowHandle parent);
+    WindowHandle GetSafeHwnd() const { return window_; }
+    int TemplateId() const { return templateId_; }
+
+protected:
+    // Runs once the window exists; true lets the platform set the default focus.
+    virtual bool OnInitDialog() { return true; }
+    // The class's message map: true when the message was handled, with the
+    // answer to the sender in `result`.
+    virtual bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
+                           std::intptr_t& result);
+
+    UiPort& Ui() const { return *agent_.ports.ui; }
+    WindowHandle Item(int id) const;
+    void SetItemText(int id, const std::string& narrowText) const;
+    void EnableItem(int id, bool enable) const;
+    bool IsItemChecked(int id) const;
+    void SetItemCheck(int id, bool checked) const;
+
+    Agent& agent_;
+
+private:
+    bool Procedure(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                   std::intptr_t lParam, std::intptr_t& result);
+
+    int templateId_;
+    WindowHandle window_ = nullptr;
+    bool destroying_ = false;
+};
+
+// One line of a message map. For WM_COMMAND, `id` and `code` are the low and
+// high words of wParam; for WM_NOTIFY they are the sender's id and the
+// notification code; for any other message both are ignored.
+template <class T>
+struct MessageMapEntry {
+    unsigned message;
+    int id;
+    unsigned code;
+    std::intptr_t (T::*handler)(std::uintptr_t wParam, std::intptr_t lParam);
+};
+
+// Runs the first entry of `map` that matches the message.
+template <class T, std::size_t N>
+bool DispatchMessageMap(T& target, const MessageMapEntry<T> (&map)[N], unsigned message,
+                        std::uintptr_t wParam, std::intptr_t lParam, std::intptr_t& result) {
+    for (const MessageMapEntry<T>& entry : map) {
+        if (entry.message != message) continue;
+        if (message == WM_COMMAND &&
+            (LoWord(wParam) != static_cast<unsigned>(entry.id) || HiWord(wParam) != entry.code)) {
+            continue;
+        }
+        if (message == WM_NOTIFY) {
+            const auto* header = reinterpret_cast<const NotifyHeader*>(lParam);
+            if (header == nullptr || header->idFrom != static_cast<std::uintptr_t>(entry.id) ||
+                header->code != entry.code) {
+                continue;
+            }
+        }
+        result = (target.*entry.handler)(wParam, lParam);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace lumivo

@@ -1,0 +1,152 @@
+#include "ui/main_dialog.h"
+
+#include "app/constants.h"
+#include "app/text.h"
+
+#include <utility>
+
+namespace lumivo {
+
+CMainDialog::CMainDialog(Agent& agent, std::string title)
+    : CDialog(agent, mainDialogTemplate),
+      title(ToWide(title)),
+      trayIcon(agent),
+      generalPage(agent),
+      optionsPage(agent),
+      aboutPage(agent) {
+    if (agent.ports.ui != nullptr) windowIcon = Ui().LoadIcon(normalIconResource);
+}
+
+bool CMainDialog::Create() { return CDialog::Create(nullptr); }
+
+bool CMainDialog::OnInitDialog() {
+    UiPort& ui = Ui();
+    WindowHandle self = GetSafeHwnd();
+    ui.SendMessage(self, WM_SETICON, ICON_BIG, reinterpret_cast<std::intptr_t>(windowIcon));
+    ui.SendMessage(self, WM_SETICON, ICON_SMALL, reinterpret_cast<std::intptr_t>(windowIcon));
+    // A second copy of the agent finds this window by this exact title.
+    ui.SetWindowText(self, title);
+
+    // The dialog works without a tray icon, so the result does not matter.
+    trayIcon.AddTrayIcon(self, WM_TRAYNOTIFY, title, ui.LoadIcon(normalIconResource), 0);
+
+    tabControl = Item(tabControlId);
+    struct Page {
+        CDialog* dialog;
+        const wchar_t* text;
+    };
+    const Page pages[] = {
+        {&generalPage, L"General"},
+        {&optionsPage, L"Options"},
+        {&aboutPage, L"About"},
+    };
+    for (int i = 0; i < 3; ++i) {
+        CDialog& page = *pages[i].dialog;
+        page.Create(tabControl);
+
+        std::wstring text = pages[i].text;
+        TabItem item;
+        item.mask = TCIF_TEXT | TCIF_PARAM;
+        item.pszText = &text[0];
+        item.lParam = reinterpret_cast<std::intptr_t>(&page);
+        ui.SendMessage(tabControl, TCM_INSERTITEMW, static_cast<std::uintptr_t>(i),
+                       reinterpret_cast<std::intptr_t>(&item));
+
+        // Every page goes right under the tab row, at the first tab's left edge.
+        Rect rect;
+        ui.SendMessage(tabControl, TCM_GETITEMRECT, 0, reinterpret_cast<std::intptr_t>(&rect));
+        ui.SetWindowPos(page.GetSafeHwnd(), nullptr, rect.left, rect.bottom + 1, 0, 0,
+                        SWP_NOSIZE | SWP_NOZORDER);
+        ui.ShowWindow(page.GetSafeHwnd(), i == 0 ? SW_SHOW : SW_HIDE);
+    }
+    return true;
+}
+
+bool CMainDialog::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
+                            std::intptr_t& result) {
+    static const MessageMapEntry<CMainDialog> map[] = {
+        {WM_COMMAND, IDCANCEL, BN_CLICKED, &CMainDialog::OnQuitConfirmation},
+        {WM_COMMAND, IDOK, BN_CLICKED, &CMainDialog::OnHide},
+        {WM_COMMAND, ID_APP_EXIT, BN_CLICKED, &CMainDialog::OnAppExit},
+        {WM_TRAYNOTIFY, 0, 0, &CMainDialog::OnTrayNotify},
+        {WM_SHOWGUI, 0, 0, &CMainDialog::OnShowGui},
+        {WM_VPNDISCONNECTED, 0, 0, &CMainDialog::OnVpnDisconnected},
+        {WM_NOTIFY, tabControlId, TCN_SELCHANGE, &CMainDialog::OnTabSelChange},
+    };
+    return DispatchMessageMap(*this, map, message, wParam, lParam, result);
+}
+
+void CMainDialog::ShowGui() {
+    UiPort& ui = Ui();
+    WindowHandle self = GetSafeHwnd();
+    ui.SetWindowPos(self, nullptr, 0, 0, dialogWidth, dialogHeight, SWP_NOZORDER);
+    Rect rect;
+    ui.GetWindowRect(self, rect);
+    const int x = (ui.GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;
+    const int y = (ui.GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
+    ui.SetWindowPos(self, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SelectPage(0);
+    ui.SendMessage(tabControl, TCM_SETCURSEL, 0, 0);
+    if (!ui.IsWindowVisible(self)) ui.ShowWindow(self, SW_SHOW);
+    ui.SetForegroundWindow(self);
+    ui.SetWindowPos(self, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void CMainDialog::SelectPage(int index) {
+    const CDialog* pages[] = {&generalPage, &optionsPage, &aboutPage};
+    for (int i = 0; i < 3; ++i) {
+        Ui().ShowWindow(pages[i]->GetSafeHwnd(), i == index ? SW_SHOW : SW_HIDE);
+    }
+}
+
+void CMainDialog::ShowVpnAddress(std::string text) { generalPage.ShowVpnAddress(std::move(text)); }
+
+bool CMainDialog::SetVpnIcon(bool vpnUp) {
+    return trayIcon.ChangeTrayIcon(Ui().LoadIcon(vpnUp ? vpnIconResource : normalIconResource));
+}
+
+void CMainDialog::Quit() {
+    trayIcon.RemoveTrayIcon();
+    agent_.ports.system->PostQuitMessage(0);
+}
+
+std::intptr_t CMainDialog::OnQuitConfirmation(std::uintptr_t, std::intptr_t) {
+    const int answer = agent_.ports.system->MessageBox(
+        GetSafeHwnd(), L"Are you sure you want to quit?", ToWide(productName),
+        MB_YESNO | MB_ICONEXCLAMATION);
+    if (answer == IDYES) Quit();
+    return 0;
+}
+
+std::intptr_t CMainDialog::OnHide(std::uintptr_t, std::intptr_t) {
+    Ui().ShowWindow(GetSafeHwnd(), SW_HIDE);
+    return 0;
+}
+
+std::intptr_t CMainDialog::OnAppExit(std::uintptr_t, std::intptr_t) {
+    Quit();
+    return 0;
+}
+
+std::intptr_t CMainDialog::OnTrayNotify(std::uintptr_t, std::intptr_t lParam) {
+    if (LoWord(static_cast<std::uintptr_t>(lParam)) != WM_LBUTTONUP) return 0;
+    ShowGui();
+    return 1;
+}
+
+std::intptr_t CMainDialog::OnShowGui(std::uintptr_t, std::intptr_t) {
+    ShowGui();
+    return 1;
+}
+
+std::intptr_t CMainDialog::OnVpnDisconnected(std::uintptr_t, std::intptr_t) {
+    SetVpnIcon(false);
+    return 1;
+}
+
+std::intptr_t CMainDialog::OnTabSelChange(std::uintptr_t, std::intptr_t) {
+    SelectPage(static_cast<int>(Ui().SendMessage(tabControl, TCM_GETCURSEL, 0, 0)));
+    return 0;
+}
+
+}  // namespace lumivo
