@@ -1,0 +1,593 @@
+#include "platform/posix/ui_host.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/posix/system_posix.h"
+
+namespace lumivo {
+
+namespace {
+
+constexpr int pixelsPerUnit = 2;
+constexpr int tabItemHeight = 20;
+constexpr int tabItemInset = 2;
+constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
+constexpr std::uint32_t WS_DISABLED = 0x08000000u;
+constexpr std::uint32_t ES_READONLY = 0x0800u;
+constexpr std::uint32_t BS_TYPEMASK = 0x000Fu;
+constexpr std::uint32_t BS_AUTOCHECKBOX = 0x0003u;
+constexpr std::uint32_t BS_GROUPBOX = 0x0007u;
+constexpr const char* dialogClass = "#32770";
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out += static_cast<std::uint32_t>(c) < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+std::wstring FromUtf16(const char16_t* units, std::size_t count) {
+    std::wstring out;
+    for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
+        std::uint32_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        }
+        out += static_cast<wchar_t>(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+struct PosixUi::Window {
+    Window* parent = nullptr;
+    std::vector<Window*> children;
+    std::string className;
+    int templateId = 0;  // dialogs only
+    int id = 0;          // controls only
+    std::uint32_t style = 0;
+    std::wstring text;
+    int imageResource = 0;
+    bool enabled = true;
+    bool visible = false;
+    bool topmost = false;
+    Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
+    std::uintptr_t check = BST_UNCHECKED;
+    std::vector<TabEntry> tabs;
+    int selectedTab = -1;
+    IconHandle bigIcon = nullptr;
+    IconHandle smallIcon = nullptr;
+    WindowProcedure procedure;
+};
+
+PosixUi::PosixUi(PosixSystem* system) : system_(system) {
+    scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_);
+    if (const char* trace = std::getenv("LUMIVO_UI_TRACE")) tracePath_ = trace;
+}
+
+PosixUi::~PosixUi() {
+    if (system_ != nullptr) {
+        system_->SetTerminationHandler(nullptr);
+        for (const auto& window : windows_) {
+            if (window.second->parent == nullptr) system_->UnregisterWindow(window.first);
+        }
+    }
+}
+
+PosixUi::Window* PosixUi::Find(WindowHandle handle) const {
+    auto it = windows_.find(handle);
+    return it == windows_.end() ? nullptr : it->second.get();
+}
+
+PosixUi::Window* PosixUi::MakeWindow(Window* parent, std::string className, std::uint32_t style) {
+    auto window = std::make_unique<Window>();
+    window->parent = parent;
+    window->className = std::move(className);
+    window->style = style;
+    window->enabled = (style & WS_DISABLED) == 0;
+    Window* raw = window.get();
+    windows_[raw] = std::move(window);
+    if (parent != nullptr) parent->children.push_back(raw);
+    return raw;
+}
+
+WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
+                                        WindowProcedure procedure) {
+    const DialogTemplate* dialog = script_.FindDialog(templateId);
+    Window* parentWindow = Find(parent);
+    if (dialog == nullptr || (parent != nullptr && parentWindow == nullptr)) return nullptr;
+
+    Window* window = MakeWindow(parentWindow, dialogClass, dialog->style);
+    window->templateId = templateId;
+    window->text = AnsiToWide(dialog->caption);
+    window->rect = Rect{dialog->x * pixelsPerUnit, dialog->y * pixelsPerUnit,
+                        (dialog->x + dialog->width) * pixelsPerUnit,
+                        (dialog->y + dialog->height) * pixelsPerUnit};
+    if (parentWindow == nullptr) {  // DS_CENTER
+        const int width = window->rect.right - window->rect.left;
+        const int height = window->rect.bottom - window->rect.top;
+        window->rect = Rect{(screenWidth - width) / 2, (screenHeight - height) / 2,
+                            (screenWidth + width) / 2, (screenHeight + height) / 2};
+    }
+    for (const ControlTemplate& item : dialog->controls) {
+        Window* control = MakeWindow(window, item.className, item.style);
+        control->id = item.id;
+        control->text = AnsiToWide(item.text);
+        control->imageResource = item.imageResource;
+        control->visible = (item.style & WS_VISIBLE) != 0;
+        control->rect = Rect{item.x * pixelsPerUnit, item.y * pixelsPerUnit,
+                             (item.x + item.width) * pixelsPerUnit,
+                             (item.y + item.height) * pixelsPerUnit};
+    }
+    window->procedure = std::move(procedure);
+
+    if (parentWindow == nullptr && system_ != nullptr) {
+        system_->RegisterWindow(window, window->text,
+                                [this, window](unsigned message, std::uintptr_t wParam,
+                                               std::intptr_t lParam) {
+                                    return SendMessage(window, message, wParam, lParam);
+                                });
+        if (!exitHooked_) {
+            // The agent's own quit path, without a question.
+            exitHooked_ = true;
+            system_->SetTerminationHandler([this, window] {
+                if (Find(window) != nullptr) {
+                    SendMessage(window, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
+                }
+            });
+        }
+    }
+
+    std::intptr_t ignored = 0;
+    if (window->procedure) window->procedure(window, WM_INITDIALOG, 0, 0, ignored);
+    if (Find(window) == nullptr) return nullptr;  // destroyed during its initialisation
+    if ((dialog->style & WS_VISIBLE) != 0) ShowWindow(window, SW_SHOW);
+    return window;
+}
+
+bool PosixUi::RegisterClass(const std::wstring& className) {
+    return classes_.emplace(className, true).second;
+}
+
+WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
+                                     const std::wstring& title, std::uint32_t style, int x,
+                                     int y, int width, int height, WindowHandle parent,
+                                     WindowProcedure procedure) {
+    Window* parentWindow = Find(parent);
+    if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr)) {
+        return nullptr;
+    }
+    Window* window = MakeWindow(parentWindow, Narrow(className), style);
+    window->text = title;
+    window->rect = Rect{x, y, x + width, y + height};
+    window->visible = (style & WS_VISIBLE) != 0;
+    window->procedure = std::move(procedure);
+    return window;
+}
+
+bool PosixUi::DestroyWindow(WindowHandle handle) {
+    Window* window = Find(handle);
+    if (window == nullptr) return false;
+    if (window->parent != nullptr) {
+        auto& siblings = window->parent->children;
+        for (auto it = siblings.begin(); it != siblings.end(); ++it) {
+            if (*it == window) {
+                siblings.erase(it);
+                break;
+            }
+        }
+    } else if (system_ != nullptr && window->className == dialogClass) {
+        system_->UnregisterWindow(window);
+    }
+    DestroyTree(window);
+    return true;
+}
+
+void PosixUi::DestroyTree(Window* window) {
+    for (Window* child : window->children) DestroyTree(child);
+    if (foreground_ == window) foreground_ = nullptr;
+    windows_.erase(window);
+}
+
+WindowHandle PosixUi::GetDlgItem(WindowHandle dialog, int id) {
+    Window* window = Find(dialog);
+    if (window == nullptr) return nullptr;
+    for (Window* child : window->children) {
+        if (child->id == id && child->className != dialogClass) return child;
+    }
+    return nullptr;
+}
+
+WindowHandle PosixUi::GetParent(WindowHandle handle) {
+    Window* window = Find(handle);
+    return window == nullptr ? nullptr : window->parent;
+}
+
+bool PosixUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
+    Window* window = Find(handle);
+    if (window == nullptr) return false;
+    window->text = text;
+    if (window->parent == nullptr && system_ != nullptr && window->className == dialogClass) {
+        system_->SetWindowTitle(window, text);
+    }
+    if (window->className == "Edit") SendCommand(window, EN_CHANGE);
+    return true;
+}
+
+std::wstring PosixUi::GetWindowText(WindowHandle handle) {
+    Window* window = Find(handle);
+    return window == nullptr ? std::wstring() : window->text;
+}
+
+bool PosixUi::EnableWindow(WindowHandle handle, bool enable) {
+    Window* window = Find(handle);
+    if (window == nullptr) return false;
+    const bool wasDisabled = !window->enabled;
+    window->enabled = enable;
+    return wasDisabled;
+}
+
+bool PosixUi::IsWindowEnabled(WindowHandle handle) {
+    Window* window = Find(handle);
+    return window != nullptr && window->enabled;
+}
+
+bool PosixUi::ShowWindow(WindowHandle handle, int command) {
+    Window* window = Find(handle);
+    if (window == nullptr) return false;
+    const bool wasVisible = window->visible;
+    window->visible = command != SW_HIDE;
+    if (wasVisible != window->visible && window->className == dialogClass) {
+        const Rect& r = window->rect;
+        Trace(Describe(window) + (window->visible ? " shown " : " hidden ") +
+              std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
+    }
+    return wasVisible;
+}
+
+bool PosixUi::IsVisible(const Window* window) const {
+    for (; window != nullptr; window = window->parent) {
+        if (!window->visible) return false;
+    }
+    return true;
+}
+
+bool PosixUi::IsWindowVisible(WindowHandle handle) {
+    Window* window = Find(handle);
+    return window != nullptr && IsVisible(window);
+}
+
+Rect PosixUi::TabItemRect(const Window* tab, int index) const {
+    Rect rect{tabItemInset, tabItemInset, tabItemInset, tabItemInset + tabItemHeight};
+    for (int i = 0; i <= index && i < static_cast<int>(tab->tabs.size()); ++i) {
+        rect.left = rect.right;
+        rect.right = rect.left + 12 + 7 * static_cast<int>(tab->tabs[i].text.size());
+    }
+    return rect;
+}
+
+std::intptr_t PosixUi::SendMessage(WindowHandle handle, unsigned message, std::uintptr_t wParam,
+                                   std::intptr_t lParam) {
+    Window* window = Find(handle);
+    if (window == nullptr) return 0;
+
+    // What the platform's own controls answer.
+    if (window->className == "Button" && message == BM_GETCHECK) {
+        return static_cast<std::intptr_t>(window->check);
+    }
+    if (window->className == "Button" && message == BM_SETCHECK) {
+        window->check = wParam;
+        return 0;
+    }
+    if (window->className == "SysTabControl32") {
+        const int count = static_cast<int>(window->tabs.size());
+        const int index = static_cast<int>(wParam);
+        switch (message) {
+            case TCM_INSERTITEMW: {
+                const auto* item = reinterpret_cast<const TabItem*>(lParam);
+                if (item == nullptr || index < 0) return -1;
+                TabEntry entry;
+                if ((item->mask & TCIF_TEXT) != 0 && item->pszText != nullptr) {
+                    entry.text = item->pszText;
+                }
+                if ((item->mask & TCIF_PARAM) != 0) entry.parameter = item->lParam;
+                const int at = index < count ? index : count;
+                window->tabs.insert(window->tabs.begin() + at, entry);
+                if (window->selectedTab < 0) window->selectedTab = 0;
+                return at;
+            }
+            case TCM_GETITEMRECT: {
+                auto* rect = reinterpret_cast<Rect*>(lParam);
+                if (rect == nullptr || index < 0 || index >= count) return 0;
+                *rect = TabItemRect(window, index);
+                return 1;
+            }
+            case TCM_GETCURSEL:
+                return window->selectedTab;
+            case TCM_SETCURSEL: {
+                if (index < 0 || index >= count) return -1;
+                const int previous = window->selectedTab;
+                window->selectedTab = index;
+                if (previous != index) Trace("tab " + std::to_string(index) + " selected");
+                return previous;
+            }
+            default:
+                break;
+        }
+    }
+    if (message == WM_SETICON) {
+        IconHandle& slot = wParam == ICON_BIG ? window->bigIcon : window->smallIcon;
+        IconHandle previous = slot;
+        slot = reinterpret_cast<IconHandle>(lParam);
+        return reinterpret_cast<std::intptr_t>(previous);
+    }
+
+    std::intptr_t result = 0;
+    if (window->procedure) {
+        auto procedure = window->procedure;  // the window may go away while it runs
+        if (procedure(window, message, wParam, lParam, result)) return result;
+    }
+    return 0;
+}
+
+bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, int y,
+                           int width, int height, unsigned flags) {
+    Window* window = Find(handle);
+    if (window == nullptr) return false;
+    Rect& r = window->rect;
+    const Rect before = r;
+    if ((flags & SWP_NOSIZE) == 0) {
+        r.right = r.left + width;
+        r.bottom = r.top + height;
+    }
+    if ((flags & SWP_NOMOVE) == 0) {
+        const int w = r.right - r.left;
+        const int h = r.bottom - r.top;
+        r = Rect{x, y, x + w, y + h};
+    }
+    if ((flags & SWP_NOZORDER) == 0) window->topmost = insertAfter == HWND_TOPMOST;
+    const bool changed = before.left != r.left || before.top != r.top ||
+                         before.right != r.right || before.bottom != r.bottom;
+    if (changed && window->parent == nullptr && IsVisible(window)) {
+        Trace(Describe(window) + " placed " + std::to_string(r.left) + "," +
+              std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
+              std::to_string(r.bottom - r.top));
+    }
+    return true;
+}
+
+bool PosixUi::GetWindowRect(WindowHandle handle, Rect& rect) {
+    Window* window = Find(handle);
+    if (window == nullptr) return false;
+    rect = window->rect;
+    for (const Window* parent = window->parent; parent != nullptr; parent = parent->parent) {
+        rect.left += parent->rect.left;
+        rect.right += parent->rect.left;
+        rect.top += parent->rect.top;
+        rect.bottom += parent->rect.top;
+    }
+    return true;
+}
+
+int PosixUi::GetSystemMetrics(int index) {
+    return index == SM_CXSCREEN ? screenWidth : index == SM_CYSCREEN ? screenHeight : 0;
+}
+
+bool PosixUi::SetForegroundWindow(WindowHandle handle) {
+    if (Find(handle) == nullptr) return false;
+    foreground_ = handle;
+    return true;
+}
+
+IconHandle PosixUi::LoadIcon(int resourceId) {
+    if (script_.icons.count(resourceId) == 0) return nullptr;
+    auto& icon = icons_[resourceId];
+    if (!icon) icon = std::make_unique<int>(resourceId);
+    return icon.get();
+}
+
+int PosixUi::IconResourceOf(IconHandle icon) const {
+    for (const auto& entry : icons_) {
+        if (entry.second.get() == icon) return entry.first;
+    }
+    return 0;
+}
+
+bool PosixUi::ShellNotifyIcon(unsigned operation, const NotifyIconData& data) {
+    if (shellRefuses_ || data.cbSize != notifyIconDataSize) return false;
+    auto it = tray_.begin();
+    while (it != tray_.end() && !(it->window == data.hWnd && it->id == data.uID)) ++it;
+    const std::wstring tip = FromUtf16(data.szTip, notifyTipUnits);
+
+    if (operation == NIM_DELETE) {
+        if (it == tray_.end()) return false;
+        tray_.erase(it);
+        Trace("tray delete");
+        return true;
+    }
+    if (operation == NIM_ADD && it != tray_.end()) return false;
+    if (operation == NIM_MODIFY && it == tray_.end()) return false;
+    if (operation != NIM_ADD && operation != NIM_MODIFY) return false;
+    if (operation == NIM_ADD) {
+        tray_.push_back(TrayIcon{data.hWnd, data.uID, 0, 0, L""});
+        it = tray_.end() - 1;
+    }
+    if ((data.uFlags & NIF_MESSAGE) != 0) it->callbackMessage = data.uCallbackMessage;
+    if ((data.uFlags & NIF_ICON) != 0) it->iconResource = IconResourceOf(data.hIcon);
+    if ((data.uFlags & NIF_TIP) != 0) it->tip = tip;
+    Trace(std::string(operation == NIM_ADD ? "tray add" : "tray modify") + " icon " +
+          std::to_string(it->iconResource) + " tip \"" + Narrow(it->tip) + "\"");
+    return true;
+}
+
+std::wstring PosixUi::AnsiToWide(const std::string& text) {
+    // The host's ANSI code page is ISO 8859-1: every byte stands for itself,
+    // so a text survives the way to a control and back unchanged.
+    std::wstring out;
+    for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+std::string PosixUi::WideToAnsi(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) {
+        out += static_cast<std::uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
+// --- What a user does ---
+
+void PosixUi::SendCommand(Window* control, unsigned code) {
+    if (control->parent == nullptr) return;
+    SendMessage(control->parent, WM_COMMAND, MakeWParam(static_cast<unsigned>(control->id), code),
+                reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
+}
+
+bool PosixUi::Click(WindowHandle handle) {
+    Window* control = Find(handle);
+    if (control == nullptr || control->className != "Button" || !control->enabled ||
+        !IsVisible(control) || (control->style & BS_TYPEMASK) == BS_GROUPBOX) {
+        return false;
+    }
+    if ((control->style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+        control->check = control->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+    }
+    SendCommand(control, BN_CLICKED);
+    return true;
+}
+
+bool PosixUi::Type(WindowHandle handle, const std::wstring& text) {
+    Window* edit = Find(handle);
+    if (edit == nullptr || edit->className != "Edit" || !edit->enabled || !IsVisible(edit) ||
+        (edit->style & ES_READONLY) != 0) {
+        return false;
+    }
+    return SetWindowText(edit, text);
+}
+
+bool PosixUi::ClickTab(WindowHandle handle, int index) {
+    Window* tab = Find(handle);
+    if (tab == nullptr || tab->className != "SysTabControl32" || !tab->enabled ||
+        !IsVisible(tab) || index < 0 || index >= static_cast<int>(tab->tabs.size())) {
+        return false;
+    }
+    SendMessage(tab, TCM_SETCURSEL, static_cast<std::uintptr_t>(index), 0);
+    NotifyHeader header;
+    header.hwndFrom = tab;
+    header.idFrom = static_cast<std::uintptr_t>(tab->id);
+    header.code = TCN_SELCHANGE;
+    SendMessage(tab->parent, WM_NOTIFY, header.idFrom, reinterpret_cast<std::intptr_t>(&header));
+    return true;
+}
+
+bool PosixUi::PressOk(WindowHandle handle) {
+    Window* dialog = Find(handle);
+    if (dialog == nullptr || !IsVisible(dialog)) return false;
+    SendMessage(dialog, WM_COMMAND, MakeWParam(IDOK, BN_CLICKED), 0);
+    return true;
+}
+
+bool PosixUi::PressClose(WindowHandle handle) {
+    Window* dialog = Find(handle);
+    if (dialog == nullptr || !IsVisible(dialog)) return false;
+    SendMessage(dialog, WM_COMMAND, MakeWParam(IDCANCEL, BN_CLICKED), 0);
+    return true;
+}
+
+void PosixUi::SendTrayMouse(unsigned mouseMessage) {
+    if (tray_.empty()) return;
+    const TrayIcon icon = tray_.front();
+    trayAnswers_.push_back(
+        SendMessage(icon.window, icon.callbackMessage, icon.id, static_cast<std::intptr_t>(mouseMessage)));
+}
+
+bool PosixUi::TapTrayIcon() {
+    if (tray_.empty()) return false;
+    SendTrayMouse(WM_LBUTTONDOWN);
+    SendTrayMouse(WM_LBUTTONUP);
+    return true;
+}
+
+bool PosixUi::DoubleTapTrayIcon() {
+    if (tray_.empty()) return false;
+    SendTrayMouse(WM_LBUTTONDOWN);
+    SendTrayMouse(WM_LBUTTONUP);
+    SendTrayMouse(WM_LBUTTONDBLCLK);
+    SendTrayMouse(WM_LBUTTONUP);
+    return true;
+}
+
+void PosixUi::RestartTaskbar(unsigned taskbarCreatedMessage) {
+    if (!tray_.empty()) Trace("tray lost");
+    tray_.clear();
+    std::vector<WindowHandle> topLevel;
+    for (const auto& window : windows_) {
+        if (window.second->parent == nullptr) topLevel.push_back(window.first);
+    }
+    for (WindowHandle window : topLevel) SendMessage(window, taskbarCreatedMessage, 0, 0);
+}
+
+// --- What a user sees ---
+
+std::optional<PosixUi::TrayIcon> PosixUi::CurrentTrayIcon() const {
+    if (tray_.empty()) return std::nullopt;
+    return tray_.front();
+}
+
+WindowHandle PosixUi::FindDialog(int templateId) const {
+    for (const auto& window : windows_) {
+        if (window.second->className == dialogClass && window.second->templateId == templateId) {
+            return window.first;
+        }
+    }
+    return nullptr;
+}
+
+int PosixUi::TemplateOf(WindowHandle handle) const {
+    Window* window = Find(handle);
+    return window == nullptr ? 0 : window->templateId;
+}
+
+std::vector<std::wstring> PosixUi::TabTexts(WindowHandle handle) const {
+    std::vector<std::wstring> texts;
+    if (Window* tab = Find(handle)) {
+        for (const TabEntry& entry : tab->tabs) texts.push_back(entry.text);
+    }
+    return texts;
+}
+
+std::intptr_t PosixUi::TabParameter(WindowHandle handle, int index) const {
+    Window* tab = Find(handle);
+    if (tab == nullptr || index < 0 || index >= static_cast<int>(tab->tabs.size())) return 0;
+    return tab->tabs[static_cast<std::size_t>(index)].parameter;
+}
+
+bool PosixUi::IsTopmost(WindowHandle handle) const {
+    Window* window = Find(handle);
+    return window != nullptr && window->topmost;
+}
+
+IconHandle PosixUi::WindowIcon(WindowHandle handle, bool big) const {
+    Window* window = Find(handle);
+    if (window == nullptr) return nullptr;
+    return big ? window->bigIcon : window->smallIcon;
+}
+
+void PosixUi::Trace(const std::string& line) const {
+    if (tracePath_.empty()) return;
+    if (std::FILE* file = std::fopen(tracePath_.c_str(), "a")) {
+        std::fprintf(file, "%s\n", line.c_str());
+        std::fclose(file);
+    }
+}
+
+std::string PosixUi::Describe(const Window* window) const {
+    return std::string(window->parent == nullptr ? "dialog " : "page ") +
+           std::to_string(window->templateId);
+}
+
+}  // namespace lumivo

@@ -1,0 +1,150 @@
+#pragma once
+// The headless user interface on POSIX: in-memory windows and controls built
+// from the resource script's dialog templates, with the platform behaviour
+// the dialogs rely on:
+//  - setting an edit control's text sends EN_CHANGE to its parent;
+//  - clicking an automatic check box toggles it, then sends BN_CLICKED;
+//  - a hidden window keeps its state; a window is visible only while its
+//    parents are;
+//  - top-level dialogs are registered with the POSIX system by title, so a
+//    second copy of the agent finds them and its sends arrive here;
+//  - SIGINT and SIGTERM reach the first top-level dialog as the exit
+//    command (WM_COMMAND, ID_APP_EXIT).
+// Geometry: one dialog unit is 2 by 2 pixels; the screen is 800 by 480;
+// tab items are 20 pixels high, 2 pixels in from the control's corner.
+//
+// With LUMIVO_UI_TRACE=<file> every visible change is appended to the file
+// as one line: dialogs and pages shown or hidden (with size), tab selection,
+// tray icon added, changed or deleted (with icon number and tooltip).
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui_port.h"
+#include "resources/resource_script.h"
+
+namespace lumivo {
+
+class PosixSystem;
+
+class PosixUi : public UiPort {
+public:
+    static constexpr int screenWidth = 800;
+    static constexpr int screenHeight = 480;
+
+    // `system` may be null: the windows are then found by nobody else.
+    explicit PosixUi(PosixSystem* system);
+    ~PosixUi() override;
+    PosixUi(const PosixUi&) = delete;
+    PosixUi& operator=(const PosixUi&) = delete;
+
+    // False when the built-in resource script could not be read; `ScriptError` says why.
+    bool ScriptLoaded() const { return scriptLoaded_; }
+    const std::string& ScriptError() const { return scriptError_; }
+
+    WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
+                                   WindowProcedure procedure) override;
+    bool RegisterClass(const std::wstring& className) override;
+    WindowHandle CreateWindowEx(std::uint32_t exStyle, const std::wstring& className,
+                                const std::wstring& title, std::uint32_t style, int x, int y,
+                                int width, int height, WindowHandle parent,
+                                WindowProcedure procedure) override;
+    bool DestroyWindow(WindowHandle window) override;
+    WindowHandle GetDlgItem(WindowHandle dialog, int id) override;
+    WindowHandle GetParent(WindowHandle window) override;
+    bool SetWindowText(WindowHandle window, const std::wstring& text) override;
+    std::wstring GetWindowText(WindowHandle window) override;
+    bool EnableWindow(WindowHandle window, bool enable) override;
+    bool IsWindowEnabled(WindowHandle window) override;
+    bool ShowWindow(WindowHandle window, int command) override;
+    bool IsWindowVisible(WindowHandle window) override;
+    std::intptr_t SendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                              std::intptr_t lParam) override;
+    bool SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int width,
+                      int height, unsigned flags) override;
+    bool GetWindowRect(WindowHandle window, Rect& rect) override;
+    int GetSystemMetrics(int index) override;
+    bool SetForegroundWindow(WindowHandle window) override;
+    IconHandle LoadIcon(int resourceId) override;
+    bool ShellNotifyIcon(unsigned operation, const NotifyIconData& data) override;
+    std::wstring AnsiToWide(const std::string& text) override;
+    std::string WideToAnsi(const std::wstring& text) override;
+
+    // --- What a user does ---
+    // A tap on a button or check box; false when it is disabled or not visible.
+    bool Click(WindowHandle control);
+    // Typing that replaces an edit control's text; false when it is read-only,
+    // disabled or not visible.
+    bool Type(WindowHandle edit, const std::wstring& text);
+    // A tap on tab item `index`: selects it and notifies the tab's parent.
+    bool ClickTab(WindowHandle tab, int index);
+    // The caption's OK button and its close box (the Enter and Escape keys).
+    bool PressOk(WindowHandle dialog);
+    bool PressClose(WindowHandle dialog);
+    // A tap (down, up) and a double tap (down, up, double-click, up) on the
+    // tray icon; false when there is no icon. The answers are kept in `TrayAnswers`.
+    bool TapTrayIcon();
+    bool DoubleTapTrayIcon();
+    // The shell re-creates the taskbar: every icon is lost, then every
+    // top-level window gets the registered "TaskbarCreated" message.
+    void RestartTaskbar(unsigned taskbarCreatedMessage);
+    // Makes the shell refuse (or accept again) every notification-icon call.
+    void SetShellRefuses(bool refuses) { shellRefuses_ = refuses; }
+
+    // --- What a user sees ---
+    struct TrayIcon {
+        WindowHandle window = nullptr;
+        std::uint32_t id = 0;
+        std::uint32_t callbackMessage = 0;
+        int iconResource = 0;
+        std::wstring tip;
+    };
+    std::optional<TrayIcon> CurrentTrayIcon() const;
+    const std::vector<std::intptr_t>& TrayAnswers() const { return trayAnswers_; }
+    WindowHandle FindDialog(int templateId) const;
+    int TemplateOf(WindowHandle window) const;
+    std::vector<std::wstring> TabTexts(WindowHandle tab) const;
+    std::intptr_t TabParameter(WindowHandle tab, int index) const;
+    bool IsTopmost(WindowHandle window) const;
+    WindowHandle ForegroundWindow() const { return foreground_; }
+    int IconResourceOf(IconHandle icon) const;
+    IconHandle WindowIcon(WindowHandle window, bool big) const;
+
+private:
+    struct Window;
+    struct TabEntry {
+        std::wstring text;
+        std::intptr_t parameter = 0;
+    };
+
+    Window* Find(WindowHandle handle) const;
+    Window* MakeWindow(Window* parent, std::string className, std::uint32_t style);
+    void DestroyTree(Window* window);
+    bool IsVisible(const Window* window) const;
+    Rect TabItemRect(const Window* tab, int index) const;
+    void SendCommand(Window* control, unsigned code);
+    void SendTrayMouse(unsigned mouseMessage);
+    void Trace(const std::string& line) const;
+    std::string Describe(const Window* window) const;
+
+    PosixSystem* system_;
+    ResourceScript script_;
+    bool scriptLoaded_ = false;
+    std::string scriptError_;
+    std::string tracePath_;
+
+    std::map<WindowHandle, std::unique_ptr<Window>> windows_;
+    std::map<std::wstring, bool> classes_;
+    std::map<int, std::unique_ptr<int>> icons_;  // a handle points at its resource number
+    std::vector<TrayIcon> tray_;
+    std::vector<std::intptr_t> trayAnswers_;
+    WindowHandle foreground_ = nullptr;
+    bool shellRefuses_ = false;
+    bool exitHooked_ = false;
+};
+
+}  // namespace lumivo
