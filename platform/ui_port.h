@@ -19,9 +19,9 @@ using IconHandle = void*;
 // when it handled the message and then puts the answer for the sender into
 // `result` (for WM_INITDIALOG: whether the platform should set the default
 // focus); false leaves the message to the platform's default handling.
-using WindowProcedure = std::function<bool(WindowHandle window, unsigned message,
-                                           std::uintptr_t wParam, std::intptr_t lParam,
-                                           std::intptr_t& result)>;
+using WindowProcedure =
+    std::function<bool(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                       std::intptr_t lParam, std::intptr_t& result)>;
 
 // Window messages, notifications and control messages.
 inline constexpr unsigned WM_NOTIFY = 0x004E;
@@ -57,7 +57,8 @@ inline constexpr int SW_HIDE = 0;
 inline constexpr int SW_SHOW = 5;
 
 // SetWindowPos: the z-order band and the flags.
-inline const WindowHandle HWND_TOPMOST = reinterpret_cast<WindowHandle>(static_cast<std::intptr_t>(-1));
+inline const WindowHandle HWND_TOPMOST =
+    reinterpret_cast<WindowHandle>(static_cast<std::intptr_t>(-1));
 inline constexpr unsigned SWP_NOSIZE = 0x0001;
 inline constexpr unsigned SWP_NOMOVE = 0x0002;
 inline constexpr unsigned SWP_NOZORDER = 0x0004;
@@ -125,7 +126,7 @@ struct NotifyIconData {
 };
 
 class UiPort {
-public:
+  public:
     virtual ~UiPort() = default;
 
     // CreateDialogParamW: a modeless dialog from the dialog template numbered
@@ -152,8 +153,8 @@ public:
     virtual bool ShowWindow(WindowHandle window, int command) = 0;
     virtual bool IsWindowVisible(WindowHandle window) = 0;
     // SendMessageW to a window of this process, answered before it returns.
-    virtual std::intptr_t SendMessage(WindowHandle window, unsigned message,
-                                      std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    virtual std::intptr_t SendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                      std::intptr_t lParam) = 0;
 
     // Window placement, in pixels: screen coordinates for top-level windows,
     // the parent's client coordinates for child windows.

@@ -48,7 +48,7 @@ struct Token {
 };
 
 class Lexer {
-public:
+  public:
     explicit Lexer(const std::string& text) : text_(text) {}
 
     // Splits the whole text; false with `error` set on a malformed token.
@@ -99,9 +99,9 @@ public:
                 }
             } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
                 token.kind = TokenKind::Name;
-                while (pos_ < text_.size() &&
-                       (std::isalnum(static_cast<unsigned char>(text_[pos_])) ||
-                        text_[pos_] == '_')) {
+                while (
+                    pos_ < text_.size() &&
+                    (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
                     token.text += text_[pos_++];
                 }
             } else if (c == ',' || c == '|') {
@@ -119,7 +119,7 @@ public:
         return true;
     }
 
-private:
+  private:
     void SkipLine() {
         while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
     }
@@ -158,9 +158,8 @@ private:
 };
 
 class Parser {
-public:
-    Parser(const std::vector<Token>& tokens, std::string& error)
-        : tokens_(tokens), error_(error) {}
+  public:
+    Parser(const std::vector<Token>& tokens, std::string& error) : tokens_(tokens), error_(error) {}
 
     bool Script(ResourceScript& out) {
         while (Peek().kind != TokenKind::End) {
@@ -194,12 +193,12 @@ public:
         return true;
     }
 
-private:
+  private:
     bool Dialog(DialogTemplate& dialog) {
         SkipMemoryFlags();
         std::uint32_t v[4] = {};
-        if (!Number(v[0]) || !Comma() || !Number(v[1]) || !Comma() || !Number(v[2]) ||
-            !Comma() || !Number(v[3])) {
+        if (!Number(v[0]) || !Comma() || !Number(v[1]) || !Comma() || !Number(v[2]) || !Comma() ||
+            !Number(v[3])) {
             return false;
         }
         dialog.x = static_cast<int>(v[0]);
@@ -221,7 +220,8 @@ private:
                 ok = Number(size) && Comma() && String(dialog.fontFace);
                 dialog.fontSize = static_cast<int>(size);
                 std::uint32_t ignored = 0;
-                while (ok && IsPunct(",")) ok = Comma() && Number(ignored);  // weight, italic, charset
+                while (ok && IsPunct(","))
+                    ok = Comma() && Number(ignored);  // weight, italic, charset
             } else {
                 return Fail(option, "unknown dialog option '" + option.text + "'");
             }
@@ -253,8 +253,8 @@ private:
         std::uint32_t id = 0;
         std::uint32_t v[4] = {};
         if (!Comma() || !Number(id) || !Comma() || !String(control.className) || !Comma() ||
-            !Expression(control.style) || !Comma() || !Number(v[0]) || !Comma() ||
-            !Number(v[1]) || !Comma() || !Number(v[2]) || !Comma() || !Number(v[3])) {
+            !Expression(control.style) || !Comma() || !Number(v[0]) || !Comma() || !Number(v[1]) ||
+            !Comma() || !Number(v[2]) || !Comma() || !Number(v[3])) {
             return false;
         }
         if (IsPunct(",") && (!Comma() || !Expression(control.exStyle))) return false;
@@ -285,9 +285,8 @@ private:
     }
 
     void SkipMemoryFlags() {
-        while (IsName("MOVEABLE") || IsName("PURE") || IsName("DISCARDABLE") ||
-               IsName("FIXED") || IsName("IMPURE") || IsName("PRELOAD") ||
-               IsName("LOADONCALL")) {
+        while (IsName("MOVEABLE") || IsName("PURE") || IsName("DISCARDABLE") || IsName("FIXED") ||
+               IsName("IMPURE") || IsName("PRELOAD") || IsName("LOADONCALL")) {
             Next();
         }
     }

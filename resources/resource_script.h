@@ -11,8 +11,8 @@
 namespace lumivo {
 
 struct ControlTemplate {
-    std::string text;      // the control's text; empty when it names a resource
-    int imageResource = 0; // the icon or bitmap number of a picture control
+    std::string text;       // the control's text; empty when it names a resource
+    int imageResource = 0;  // the icon or bitmap number of a picture control
     int id = 0;
     std::string className;  // as written, e.g. "Button", "SysTabControl32"
     std::uint32_t style = 0;

@@ -13,12 +13,12 @@ CDialog::~CDialog() {
 
 bool CDialog::Create(WindowHandle parent) {
     if (agent_.ports.ui == nullptr) return false;
-    WindowHandle made = Ui().CreateDialogParam(
-        templateId_, parent,
-        [this](WindowHandle window, unsigned message, std::uintptr_t wParam,
-               std::intptr_t lParam, std::intptr_t& result) {
-            return Procedure(window, message, wParam, lParam, result);
-        });
+    WindowHandle made =
+        Ui().CreateDialogParam(templateId_, parent,
+                               [this](WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                      std::intptr_t lParam, std::intptr_t& result) {
+                                   return Procedure(window, message, wParam, lParam, result);
+                               });
     window_ = made;
     return made != nullptr;
 }

@@ -14,7 +14,7 @@
 namespace lumivo {
 
 class CDialog {
-public:
+  public:
     CDialog(Agent& agent, int templateId);
     virtual ~CDialog();
     CDialog(const CDialog&) = delete;
@@ -27,7 +27,7 @@ public:
     WindowHandle GetSafeHwnd() const { return window_; }
     int TemplateId() const { return templateId_; }
 
-protected:
+  protected:
     // Runs once the window exists; true lets the platform set the default focus.
     virtual bool OnInitDialog() { return true; }
     // The class's message map: true when the message was handled, with the
@@ -44,7 +44,7 @@ protected:
 
     Agent& agent_;
 
-private:
+  private:
     bool Procedure(WindowHandle window, unsigned message, std::uintptr_t wParam,
                    std::intptr_t lParam, std::intptr_t& result);
 

@@ -111,9 +111,9 @@ void CMainDialog::Quit() {
 }
 
 std::intptr_t CMainDialog::OnQuitConfirmation(std::uintptr_t, std::intptr_t) {
-    const int answer = agent_.ports.system->MessageBox(
-        GetSafeHwnd(), L"Are you sure you want to quit?", ToWide(productName),
-        MB_YESNO | MB_ICONEXCLAMATION);
+    const int answer =
+        agent_.ports.system->MessageBox(GetSafeHwnd(), L"Are you sure you want to quit?",
+                                        ToWide(productName), MB_YESNO | MB_ICONEXCLAMATION);
     if (answer == IDYES) Quit();
     return 0;
 }

@@ -18,7 +18,7 @@ inline constexpr int normalIconResource = 142;
 inline constexpr int vpnIconResource = 143;
 
 class CMainDialog : public CDialog, public MainDialogView {
-public:
+  public:
     CMainDialog(Agent& agent, std::string title);
     ~CMainDialog() override = default;
 
@@ -39,12 +39,12 @@ public:
     static constexpr int dialogWidth = 480;
     static constexpr int dialogHeight = 272;
 
-protected:
+  protected:
     bool OnInitDialog() override;
     bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
                    std::intptr_t& result) override;
 
-private:
+  private:
     std::intptr_t OnQuitConfirmation(std::uintptr_t wParam, std::intptr_t lParam);
     std::intptr_t OnHide(std::uintptr_t wParam, std::intptr_t lParam);
     std::intptr_t OnAppExit(std::uintptr_t wParam, std::intptr_t lParam);

@@ -37,20 +37,20 @@ CSystemTray::~CSystemTray() {
     if (window_ != nullptr) agent_.ports.ui->DestroyWindow(window_);
 }
 
-bool CSystemTray::AddTrayIcon(WindowHandle owner, unsigned callbackMessage,
-                              const std::wstring& tip, IconHandle icon, std::uint32_t id) {
+bool CSystemTray::AddTrayIcon(WindowHandle owner, unsigned callbackMessage, const std::wstring& tip,
+                              IconHandle icon, std::uint32_t id) {
     UiPort& ui = *agent_.ports.ui;
     created = true;
 
     // A class registered by an earlier tray object is there already.
     ui.RegisterClass(trayWindowClass);
     if (window_ == nullptr) {
-        window_ = ui.CreateWindowEx(
-            0, trayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-            [this](WindowHandle window, unsigned message, std::uintptr_t wParam,
-                   std::intptr_t lParam, std::intptr_t& result) {
-                return Procedure(window, message, wParam, lParam, result);
-            });
+        window_ =
+            ui.CreateWindowEx(0, trayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                              [this](WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                     std::intptr_t lParam, std::intptr_t& result) {
+                                  return Procedure(window, message, wParam, lParam, result);
+                              });
     }
 
     notifyData = NotifyIconData();
@@ -93,8 +93,8 @@ std::intptr_t CSystemTray::OnTaskbarRestart() {
     return 0;
 }
 
-bool CSystemTray::Procedure(WindowHandle window, unsigned message, std::uintptr_t,
-                            std::intptr_t, std::intptr_t& result) {
+bool CSystemTray::Procedure(WindowHandle window, unsigned message, std::uintptr_t, std::intptr_t,
+                            std::intptr_t& result) {
     if (window_ == nullptr) window_ = window;
     if (message != 0 && message == agent_.taskbarCreatedMessage) {
         result = OnTaskbarRestart();

@@ -12,7 +12,7 @@
 namespace lumivo {
 
 class CSystemTray {
-public:
+  public:
     explicit CSystemTray(Agent& agent);
     ~CSystemTray();
     CSystemTray(const CSystemTray&) = delete;
@@ -34,7 +34,7 @@ public:
     bool IsRemoved() const { return removed; }
     WindowHandle GetSafeHwnd() const { return window_; }
 
-private:
+  private:
     bool Procedure(WindowHandle window, unsigned message, std::uintptr_t wParam,
                    std::intptr_t lParam, std::intptr_t& result);
 

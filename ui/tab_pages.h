@@ -16,7 +16,7 @@ inline constexpr int aboutPageTemplate = 805;
 
 // The device's credentials, the VPN state and "Disconnect all".
 class CTabGeneral : public CDialog {
-public:
+  public:
     explicit CTabGeneral(Agent& agent) : CDialog(agent, generalPageTemplate) {}
 
     // An address shows the connected look; an empty text "DISCONNECTED".
@@ -27,18 +27,18 @@ public:
     static constexpr int vpnAddressText = 1019;
     static constexpr int disconnectAllButton = 1018;
 
-protected:
+  protected:
     bool OnInitDialog() override;
     bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
                    std::intptr_t& result) override;
 
-private:
+  private:
     std::intptr_t OnDisconnectAll(std::uintptr_t wParam, std::intptr_t lParam);
 };
 
 // Connections and VPN switches, the connections password, "Save".
 class CTabOptions : public CDialog {
-public:
+  public:
     explicit CTabOptions(Agent& agent) : CDialog(agent, optionsPageTemplate) {}
 
     static constexpr int connectionsEnabledCheck = 1006;
@@ -46,26 +46,26 @@ public:
     static constexpr int connectionsPasswordEdit = 1020;
     static constexpr int saveButton = 1022;
 
-protected:
+  protected:
     bool OnInitDialog() override;
     bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
                    std::intptr_t& result) override;
 
-private:
+  private:
     std::intptr_t OnOptionChanged(std::uintptr_t wParam, std::intptr_t lParam);
     std::intptr_t OnSave(std::uintptr_t wParam, std::intptr_t lParam);
 };
 
 // Product name, version and copyright line.
 class CTabAbout : public CDialog {
-public:
+  public:
     explicit CTabAbout(Agent& agent) : CDialog(agent, aboutPageTemplate) {}
 
     static constexpr int productNameText = 1022;
     static constexpr int versionText = 1023;
     static constexpr int copyrightText = 1024;
 
-protected:
+  protected:
     bool OnInitDialog() override;
 };
 

@@ -118,18 +118,18 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
         control->text = AnsiToWide(item.text);
         control->imageResource = item.imageResource;
         control->visible = (item.style & WS_VISIBLE) != 0;
-        control->rect = Rect{item.x * pixelsPerUnit, item.y * pixelsPerUnit,
-                             (item.x + item.width) * pixelsPerUnit,
-                             (item.y + item.height) * pixelsPerUnit};
+        control->rect =
+            Rect{item.x * pixelsPerUnit, item.y * pixelsPerUnit,
+                 (item.x + item.width) * pixelsPerUnit, (item.y + item.height) * pixelsPerUnit};
     }
     window->procedure = std::move(procedure);
 
     if (parentWindow == nullptr && system_ != nullptr) {
-        system_->RegisterWindow(window, window->text,
-                                [this, window](unsigned message, std::uintptr_t wParam,
-                                               std::intptr_t lParam) {
-                                    return SendMessage(window, message, wParam, lParam);
-                                });
+        system_->RegisterWindow(
+            window, window->text,
+            [this, window](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+                return SendMessage(window, message, wParam, lParam);
+            });
         if (!exitHooked_) {
             // The agent's own quit path, without a question.
             exitHooked_ = true;
@@ -153,8 +153,8 @@ bool PosixUi::RegisterClass(const std::wstring& className) {
 }
 
 WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
-                                     const std::wstring& title, std::uint32_t style, int x,
-                                     int y, int width, int height, WindowHandle parent,
+                                     const std::wstring& title, std::uint32_t style, int x, int y,
+                                     int width, int height, WindowHandle parent,
                                      WindowProcedure procedure) {
     Window* parentWindow = Find(parent);
     if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr)) {
@@ -333,8 +333,8 @@ std::intptr_t PosixUi::SendMessage(WindowHandle handle, unsigned message, std::u
     return 0;
 }
 
-bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, int y,
-                           int width, int height, unsigned flags) {
+bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, int y, int width,
+                           int height, unsigned flags) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
     Rect& r = window->rect;
@@ -349,12 +349,11 @@ bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x,
         r = Rect{x, y, x + w, y + h};
     }
     if ((flags & SWP_NOZORDER) == 0) window->topmost = insertAfter == HWND_TOPMOST;
-    const bool changed = before.left != r.left || before.top != r.top ||
-                         before.right != r.right || before.bottom != r.bottom;
+    const bool changed = before.left != r.left || before.top != r.top || before.right != r.right ||
+                         before.bottom != r.bottom;
     if (changed && window->parent == nullptr && IsVisible(window)) {
-        Trace(Describe(window) + " placed " + std::to_string(r.left) + "," +
-              std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
-              std::to_string(r.bottom - r.top));
+        Trace(Describe(window) + " placed " + std::to_string(r.left) + "," + std::to_string(r.top) +
+              " " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
     }
     return true;
 }
@@ -471,8 +470,8 @@ bool PosixUi::Type(WindowHandle handle, const std::wstring& text) {
 
 bool PosixUi::ClickTab(WindowHandle handle, int index) {
     Window* tab = Find(handle);
-    if (tab == nullptr || tab->className != "SysTabControl32" || !tab->enabled ||
-        !IsVisible(tab) || index < 0 || index >= static_cast<int>(tab->tabs.size())) {
+    if (tab == nullptr || tab->className != "SysTabControl32" || !tab->enabled || !IsVisible(tab) ||
+        index < 0 || index >= static_cast<int>(tab->tabs.size())) {
         return false;
     }
     SendMessage(tab, TCM_SETCURSEL, static_cast<std::uintptr_t>(index), 0);
@@ -501,8 +500,8 @@ bool PosixUi::PressClose(WindowHandle handle) {
 void PosixUi::SendTrayMouse(unsigned mouseMessage) {
     if (tray_.empty()) return;
     const TrayIcon icon = tray_.front();
-    trayAnswers_.push_back(
-        SendMessage(icon.window, icon.callbackMessage, icon.id, static_cast<std::intptr_t>(mouseMessage)));
+    trayAnswers_.push_back(SendMessage(icon.window, icon.callbackMessage, icon.id,
+                                       static_cast<std::intptr_t>(mouseMessage)));
 }
 
 bool PosixUi::TapTrayIcon() {

@@ -32,7 +32,7 @@ namespace lumivo {
 class PosixSystem;
 
 class PosixUi : public UiPort {
-public:
+  public:
     static constexpr int screenWidth = 800;
     static constexpr int screenHeight = 480;
 
@@ -114,7 +114,7 @@ public:
     int IconResourceOf(IconHandle icon) const;
     IconHandle WindowIcon(WindowHandle window, bool big) const;
 
-private:
+  private:
     struct Window;
     struct TabEntry {
         std::wstring text;

@@ -15,7 +15,7 @@
 namespace lumivo {
 
 class FakeUi : public UiPort {
-public:
+  public:
     struct Window {
         WindowHandle parent = nullptr;
         int templateId = 0;
@@ -35,8 +35,8 @@ public:
     };
 
     // Switches.
-    bool failDialogs = false;       // CreateDialogParam gives null
-    bool failWindows = false;       // CreateWindowEx gives null
+    bool failDialogs = false;        // CreateDialogParam gives null
+    bool failWindows = false;        // CreateWindowEx gives null
     std::vector<bool> shellAnswers;  // answers of the next shell calls, then true
 
     // Records.
@@ -210,7 +210,7 @@ public:
         return out;
     }
 
-private:
+  private:
     WindowHandle Make(WindowHandle parent) {
         auto window = std::make_unique<Window>();
         window->parent = parent;
