@@ -43,10 +43,19 @@ struct WireRequest {
     std::int64_t lParam;
 };
 
-// The write end of the self-pipe, for the signal handler only.
+// The write end of the self-pipe, and whether a loop has started to wait for
+// messages: state of the signal handler, which can reach nothing else.
 volatile sig_atomic_t signalWriteFd = -1;
+volatile sig_atomic_t loopStarted = 0;
 
-extern "C" void OnTerminationSignal(int) {
+extern "C" void OnTerminationSignal(int number) {
+    // Before the loop runs (signing in can retry for ever) nothing would
+    // dispatch the request: end the process the default way.
+    if (!loopStarted) {
+        signal(number, SIG_DFL);
+        raise(number);
+        return;
+    }
     int saved = errno;
     char byte = 1;
     if (signalWriteFd >= 0) {
@@ -326,6 +335,7 @@ TimerId PosixSystem::SetTimer(unsigned elapseMs, std::function<void()> procedure
 bool PosixSystem::KillTimer(TimerId id) { return timers_.erase(id) > 0; }
 
 bool PosixSystem::GetMessage(Message& message) {
+    loopStarted = 1;
     for (;;) {
         if (!posted_.empty()) {
             message = posted_.front();

@@ -77,7 +77,8 @@ class PosixSystem : public SystemPort {
     bool PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                      std::intptr_t lParam);
     // Runs `handler` inside DispatchMessage when SIGINT or SIGTERM arrives.
-    // Until it is called the signals keep their default action.
+    // Until it is set, and until the loop first waits for a message, the
+    // signals keep their default action (the process ends).
     void SetTerminationHandler(std::function<void()> handler);
 
   private:

@@ -96,12 +96,14 @@ class Child {
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
-    // The child's exit status, or -1 when it did not exit normally.
+    void Terminate() { kill(pid_, SIGTERM); }
+    // The child's exit status, or minus the signal that ended it.
     int Wait() {
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (WIFSIGNALED(status)) return -WTERMSIG(status);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
     }
 
   private:
@@ -292,14 +294,30 @@ TEST(PosixLoop, TerminationSignalRunsItsHandlerInsideDispatch) {
         ++terminations;
         system.PostQuitMessage(0);
     });
-    raise(SIGTERM);
+    TimerId timer = system.SetTimer(10, [] {});
     Message message;
+    ASSERT_TRUE(system.GetMessage(message));  // the loop runs from here on
+    system.KillTimer(timer);
+    raise(SIGTERM);
     ASSERT_TRUE(system.GetMessage(message));
     EXPECT_EQ(terminations, 0);
     system.DispatchMessage(message);
     EXPECT_EQ(terminations, 1);
     EXPECT_FALSE(system.GetMessage(message));
     system.SetTerminationHandler(nullptr);
+}
+
+TEST(PosixLoop, TerminationBeforeTheLoopRunsEndsTheProcess) {
+    RuntimeFolder runtime;
+    Child agent([](auto ready) {
+        PosixSystem system(0, nullptr);
+        system.SetTerminationHandler([&] { system.PostQuitMessage(0); });
+        ready();
+        for (;;) system.Sleep(30000);  // as while signing in
+    });
+    ASSERT_TRUE(agent.WaitReady());
+    agent.Terminate();
+    EXPECT_EQ(agent.Wait(), -SIGTERM);
 }
 
 TEST(PosixMessageBox, YesNoAnswerCanBeChosenByTheEnvironment) {
