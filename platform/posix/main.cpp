@@ -1,2 +1,36 @@
-// POSIX entry point (replaced as the adapters land).
-int main() { return 0; }
+// POSIX entry point: the platform's services, one Agent over them, and the
+// agent's whole run. The exit status is 0 on every path.
+
+#include <clocale>
+
+#include "app/agent.h"
+#include "app/agent_app.h"
+#include "platform/posix/files_posix.h"
+#include "platform/posix/system_posix.h"
+
+int main(int argc, char** argv) {
+    using namespace lumivo;
+    // Multibyte conversion follows the user's locale, as the device's C library
+    // follows its code page.
+    std::setlocale(LC_CTYPE, "");
+
+    PosixSystem system(argc, argv);
+    PosixFiles files(PosixFiles::DeviceRootFromEnvironment());
+
+    Agent agent;
+    agent.ports.system = &system;
+    agent.ports.files = &files;
+    // Internet (HTTPS): agent.ports.internet
+
+    // RAS and IP Helper: agent.ports.ras, agent.ports.ipHelper
+
+    // User interface host: agent.ports.ui
+
+    // SIGINT and SIGTERM end the loop, so that shutdown runs; the user
+    // interface host may replace this with the dialog's own quit command.
+    system.SetTerminationHandler([&system] { system.PostQuitMessage(0); });
+    agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
+
+    CAgentApp(agent).RunAgent();
+    return 0;
+}
