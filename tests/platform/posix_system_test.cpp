@@ -14,9 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/agent.h"
+#include "app/agent_app.h"
 #include "app/command_line.h"
 #include "app/constants.h"
 #include "app/text.h"
+#include "fakes/console_capture.h"
+#include "fakes/fake_files.h"
 #include "platform/posix/system_posix.h"
 #include "temp_folder.h"
 
@@ -232,6 +236,29 @@ TEST(PosixWindows, KilledOwnerLeavesNoWindowAndItsTitleCanBeTakenAgain) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(system.SendMessage(window, WM_SHOWGUI, 1, 1), 2);
     EXPECT_EQ(next.Wait(), 0);
+}
+
+TEST(PosixWindows, SecondCopyOfTheAgentAsksTheFirstToShowItself) {
+    RuntimeFolder runtime;
+    Child first([](auto ready) {
+        PosixSystem system(0, nullptr);
+        if (system.CreateMutex(singleInstanceMutexName, true) == nullptr) _exit(2);
+        RunWindowOwner(L"Lumivo Runtime", ready);
+    });
+    ASSERT_TRUE(first.WaitReady());
+
+    char program[] = "lumivo-runtime";
+    char showGui[] = "-g";
+    char* argv[] = {program, showGui, nullptr};
+    PosixSystem system(2, argv);
+    FakeFiles files;
+    Agent agent;
+    agent.ports.system = &system;
+    agent.ports.files = &files;
+    test::ConsoleCapture console;
+    EXPECT_FALSE(CAgentApp(agent).RunAgent());
+    EXPECT_EQ(console.Lines(), std::vector<std::string>{"App already running..."});
+    EXPECT_EQ(first.Wait(), 0);  // its window got WM_SHOWGUI
 }
 
 // Runs the loop until a timer procedure posts the quit message.
