@@ -43,19 +43,23 @@ struct WireRequest {
     std::int64_t lParam;
 };
 
-// The write end of the self-pipe, and whether a loop has started to wait for
-// messages: state of the signal handler, which can reach nothing else.
+// The write end of the self-pipe, whether a loop has started to wait for
+// messages, and whether a termination was asked for already: state of the
+// signal handler, which can reach nothing else.
 volatile sig_atomic_t signalWriteFd = -1;
 volatile sig_atomic_t loopStarted = 0;
+volatile sig_atomic_t terminationAsked = 0;
 
 extern "C" void OnTerminationSignal(int number) {
     // Before the loop runs (signing in can retry for ever) nothing would
-    // dispatch the request: end the process the default way.
-    if (!loopStarted) {
+    // dispatch the request, and a second request means the orderly way takes
+    // too long (a slow request at shutdown): end the process the default way.
+    if (!loopStarted || terminationAsked) {
         signal(number, SIG_DFL);
         raise(number);
         return;
     }
+    terminationAsked = 1;
     int saved = errno;
     char byte = 1;
     if (signalWriteFd >= 0) {
@@ -630,6 +634,7 @@ void PosixSystem::SetTerminationHandler(std::function<void()> handler) {
     action.sa_flags = SA_RESTART;
     if (terminationHandler_ && signalPipe_[1] >= 0) {
         signalWriteFd = signalPipe_[1];
+        terminationAsked = 0;
         action.sa_handler = OnTerminationSignal;
     } else {
         action.sa_handler = SIG_DFL;

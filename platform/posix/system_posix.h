@@ -78,7 +78,8 @@ class PosixSystem : public SystemPort {
                      std::intptr_t lParam);
     // Runs `handler` inside DispatchMessage when SIGINT or SIGTERM arrives.
     // Until it is set, and until the loop first waits for a message, the
-    // signals keep their default action (the process ends).
+    // signals keep their default action (the process ends); so does a second
+    // signal after the first has been handed on.
     void SetTerminationHandler(std::function<void()> handler);
 
   private:

@@ -347,6 +347,25 @@ TEST(PosixLoop, TerminationBeforeTheLoopRunsEndsTheProcess) {
     EXPECT_EQ(agent.Wait(), -SIGTERM);
 }
 
+TEST(PosixLoop, SecondTerminationWhileTheFirstWaitsEndsTheProcess) {
+    RuntimeFolder runtime;
+    Child agent([](auto ready) {
+        PosixSystem system(0, nullptr);
+        system.SetTerminationHandler([&] { system.PostQuitMessage(0); });
+        system.SetTimer(10, [&] {
+            ready();
+            for (;;) system.Sleep(30000);  // a request that never ends
+        });
+        Message message;
+        while (system.GetMessage(message)) system.DispatchMessage(message);
+    });
+    ASSERT_TRUE(agent.WaitReady());
+    agent.Terminate();  // handed on to the loop, which is stuck
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    agent.Terminate();
+    EXPECT_EQ(agent.Wait(), -SIGTERM);
+}
+
 TEST(PosixMessageBox, YesNoAnswerCanBeChosenByTheEnvironment) {
     RuntimeFolder runtime;
     PosixSystem system(0, nullptr);
