@@ -2,10 +2,12 @@
 // agent's whole run. The exit status is 0 on every path.
 
 #include <clocale>
+#include <cstdlib>
 
 #include "app/agent.h"
 #include "app/agent_app.h"
 #include "platform/posix/files_posix.h"
+#include "platform/posix/internet_curl.h"
 #include "platform/posix/system_posix.h"
 
 int main(int argc, char** argv) {
@@ -20,7 +22,11 @@ int main(int argc, char** argv) {
     Agent agent;
     agent.ports.system = &system;
     agent.ports.files = &files;
-    // Internet (HTTPS): agent.ports.internet
+    // Internet (HTTPS). LUMIVO_CONNECT_TO ("HOST:PORT:TO-HOST:TO-PORT") sends the
+    // service's requests to a development service elsewhere, the URL unchanged.
+    const char* connectTo = std::getenv("LUMIVO_CONNECT_TO");
+    CurlInternet internet(CurlTimeouts{}, connectTo != nullptr ? connectTo : "");
+    agent.ports.internet = &internet;
 
     // RAS and IP Helper: agent.ports.ras, agent.ports.ipHelper
 
