@@ -1,0 +1,119 @@
+// The headless host on the real POSIX system adapter: a second process's
+// WM_SHOWGUI shows the dialog, and a termination signal quits the agent
+// through its own exit command.
+
+#include <gmock/gmock.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/constants.h"
+#include "fakes/console_capture.h"
+#include "platform/posix/system_posix.h"
+#include "platform/posix/ui_host.h"
+#include "ui/main_dialog.h"
+
+namespace lumivo {
+namespace {
+
+class ShowGuiTest : public ::testing::Test {
+  protected:
+    ShowGuiTest() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumivo-ui-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        runtime_ = pattern;
+        setenv("LUMIVO_RUNTIME_DIR", runtime_.c_str(), 1);
+        system = std::make_unique<PosixSystem>(0, nullptr);
+        ui = std::make_unique<PosixUi>(system.get());
+        agent.ports.system = system.get();
+        agent.ports.ui = ui.get();
+        dialog = std::make_unique<CMainDialog>(agent, productName);
+        agent.mainDialog = dialog.get();
+    }
+    ~ShowGuiTest() override {
+        dialog.reset();
+        ui.reset();
+        system.reset();
+        unsetenv("LUMIVO_RUNTIME_DIR");
+        std::error_code ignored;
+        std::filesystem::remove_all(runtime_, ignored);
+    }
+
+    // Runs the message loop until `done` says so or ten seconds have passed;
+    // false when the loop ended by the quit message.
+    bool RunLoopUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        bool finished = false;
+        TimerId check = system->SetTimer(20, [&] {
+            if (done() || std::chrono::steady_clock::now() > deadline) {
+                finished = true;
+                system->PostQuitMessage(0);
+            }
+        });
+        Message message;
+        while (system->GetMessage(message)) {
+            system->TranslateMessage(message);
+            system->DispatchMessage(message);
+        }
+        system->KillTimer(check);
+        return finished;
+    }
+
+    test::ConsoleCapture console;
+    std::string runtime_;
+    std::unique_ptr<PosixSystem> system;
+    std::unique_ptr<PosixUi> ui;
+    Agent agent;
+    std::unique_ptr<CMainDialog> dialog;
+};
+
+TEST_F(ShowGuiTest, SecondProcessShowsTheDialog) {
+    ASSERT_TRUE(dialog->Create());
+    WindowHandle main = dialog->GetSafeHwnd();
+    ASSERT_FALSE(ui->IsWindowVisible(main));
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // What a second copy started with "-g" does.
+        PosixSystem second(0, nullptr);
+        WindowHandle running = second.FindWindow(L"Lumivo Runtime");
+        _exit(running != nullptr && second.SendMessage(running, WM_SHOWGUI, 0, 0) == 1 ? 0 : 1);
+    }
+    int status = -1;
+    bool exited = false;
+    RunLoopUntil([&] {
+        if (!exited && waitpid(child, &status, WNOHANG) == child) exited = true;
+        return exited;
+    });
+    if (!exited) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    ASSERT_TRUE(exited);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(ui->IsWindowVisible(main));
+    Rect rect;
+    ui->GetWindowRect(main, rect);
+    EXPECT_EQ(rect.right - rect.left, 480);
+    EXPECT_EQ(rect.bottom - rect.top, 272);
+}
+
+TEST_F(ShowGuiTest, TerminationSignalQuitsThroughTheExitCommand) {
+    ASSERT_TRUE(dialog->Create());
+    ASSERT_TRUE(ui->CurrentTrayIcon().has_value());
+    raise(SIGTERM);
+    // The loop ends by the quit message that the exit command posts.
+    EXPECT_FALSE(RunLoopUntil([] { return false; }));
+    EXPECT_FALSE(ui->CurrentTrayIcon().has_value());
+}
+
+}  // namespace
+}  // namespace lumivo
