@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (unit, integration, end-to-end).
+# Builds everything and runs every test: unit, integration and end-to-end
+# (dev preset), the fuzz targets' smoke runs (fuzz preset).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -7,3 +8,7 @@ bash scripts/setup.sh
 cmake --preset dev -DLUMIVO_WERROR=ON
 cmake --build --preset dev
 ctest --preset dev
+
+cmake --preset fuzz -DLUMIVO_WERROR=ON
+cmake --build --preset fuzz
+ctest --preset fuzz

@@ -1,0 +1,199 @@
+#include "app/settings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/constants.h"
+#include "fakes/console_capture.h"
+#include "fakes/fake_files.h"
+#include "fakes/fake_internet.h"
+#include "fakes/fake_system.h"
+
+namespace lumivo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* loginReply = R"({"token":"tk"})";
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    SettingsTest() {
+        agent.ports.system = &system;
+        agent.ports.files = &files;
+        agent.ports.internet = &internet;
+    }
+    bool SignIn(const std::string& vpn = notSet, const std::string& connections = notSet,
+                const std::string& password = notSet) {
+        return LoadSettingsAndSignIn(agent, vpn, connections, password);
+    }
+    std::vector<std::string> SentPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& request : internet.sent) paths.push_back(request.relativePath);
+        return paths;
+    }
+
+    FakeSystem system;
+    FakeFiles files;
+    FakeInternet internet;
+    Agent agent;
+    test::ConsoleCapture console;
+};
+
+TEST_F(SettingsTest, SavedFileHasCJsonsFormAndReadsBackTheSameValues) {
+    agent.settings = DeviceSettings{42, "p\"w\\", true, "a&b=c", false};
+    EXPECT_TRUE(SaveSettings(agent));
+    EXPECT_EQ(
+        files.Content(settingsFilePath),
+        "{\n\t\"id\":\t42,\n\t\"password\":\t\"p\\\"w\\\\\",\n\t\"connectionsEnabled\":\ttrue,"
+        "\n\t\"connectionsPassword\":\t\"a&b=c\",\n\t\"vpnEnabled\":\tfalse\n}");
+    EXPECT_FALSE(files.Exists(std::string(settingsFilePath) + ".tmp"));
+
+    agent.settings = DeviceSettings{};
+    internet.Script(200, loginReply);
+    EXPECT_TRUE(SignIn());
+    EXPECT_EQ(agent.settings.id, 42);
+    EXPECT_EQ(agent.settings.password, "p\"w\\");
+    EXPECT_TRUE(agent.settings.connectionsEnabled);
+    EXPECT_EQ(agent.settings.connectionsPassword, "a&b=c");
+    EXPECT_FALSE(agent.settings.vpnEnabled);
+    EXPECT_THAT(SentPaths(), ElementsAre("devices/42/login"));
+    EXPECT_THAT(console.Lines(),
+                ElementsAre("Id: 42", "Password: p\"w\\", "Connections Enabled: 1",
+                            "Connections Password: a&b=c", "VPN Enabled: 0", loginReply, "Ok 200"));
+}
+
+TEST_F(SettingsTest, AFailedSaveKeepsTheOldFileWholeAndSaysSo) {
+    const std::string old = "{\"id\":7,\"password\":\"old\"}";
+    for (bool* failure : {&files.failOpenForWrite, &files.failFlush, &files.failReplace}) {
+        files.SetContent(settingsFilePath, old);
+        *failure = true;
+        console.Clear();
+        agent.settings = DeviceSettings{8, "new", false, "", false};
+
+        EXPECT_TRUE(SaveSettings(agent));  // callers go on as if it had worked
+
+        EXPECT_EQ(files.Content(settingsFilePath), old);
+        EXPECT_FALSE(files.Exists(std::string(settingsFilePath) + ".tmp"));
+        EXPECT_THAT(console.Lines(),
+                    ElementsAre("Could not write \\BOOT\\env.json, the previous file is kept"));
+        *failure = false;
+    }
+}
+
+TEST_F(SettingsTest, SignInEnrolsUnlessTheFileHoldsAnIdAndAPassword) {
+    struct Case {
+        const char* content;  // null: no file
+        const char* expectedPath;
+    };
+    const Case cases[] = {
+        {nullptr, "devices"},
+        {"not json", "devices"},
+        {R"({"id":0,"password":"x"})", "devices"},
+        {R"({"password":"x"})", "devices"},
+        {R"({"id":"7","password":"x"})", "devices"},
+        {R"({"id":7,"password":""})", "devices"},
+        {R"({"id":7,"password":5})", "devices"},
+        {R"({"id":-3,"password":"x"})", "devices/-3/login"},
+    };
+    for (const Case& c : cases) {
+        FakeFiles fresh;
+        agent.ports.files = &fresh;
+        if (c.content != nullptr) fresh.SetContent(settingsFilePath, c.content);
+        agent.settings = DeviceSettings{};
+        internet.sent.clear();
+        internet.Script(200, R"({"id":9,"password":"issued","token":"t"})");
+        EXPECT_TRUE(SignIn());
+        EXPECT_THAT(SentPaths(), ElementsAre(c.expectedPath)) << (c.content ? c.content : "none");
+    }
+}
+
+TEST_F(SettingsTest, MissingFileIsReportedAndNotJsonIsSilent) {
+    internet.Script(200, R"({"id":9,"password":"issued","token":"t"})");
+    EXPECT_TRUE(SignIn());
+    EXPECT_EQ(console.Lines().at(0), "Some error occured opening \\BOOT\\env.json");
+    EXPECT_EQ(console.Lines().size(), 3u);  // no settings lines without a file
+    EXPECT_THAT(files.Content(settingsFilePath), ::testing::HasSubstr("\"issued\""));
+
+    files.SetContent(settingsFilePath, "{\"id\":");
+    console.Clear();
+    internet.Script(200, R"({"id":10,"password":"again","token":"t"})");
+    EXPECT_TRUE(SignIn());
+    EXPECT_THAT(console.Lines(), ::testing::IsSupersetOf({"Id: 0", "Password: "}));
+    EXPECT_EQ(agent.settings.id, 10);
+}
+
+TEST_F(SettingsTest, FlagsAreTrueOnlyForTheLiteralTrue) {
+    files.SetContent(settingsFilePath,
+                     R"({"id":7,"password":"x","connectionsEnabled":"true","vpnEnabled":1})");
+    internet.Script(200, loginReply);
+    EXPECT_TRUE(SignIn());
+    EXPECT_FALSE(agent.settings.connectionsEnabled);
+    EXPECT_FALSE(agent.settings.vpnEnabled);
+}
+
+TEST_F(SettingsTest, OverridesChangeOnlyTheSettingsInMemory) {
+    const std::string stored =
+        R"({"id":7,"password":"x","connectionsEnabled":false,"connectionsPassword":"old","vpnEnabled":true})";
+    files.SetContent(settingsFilePath, stored);
+    internet.Script(200, loginReply);
+    EXPECT_TRUE(SignIn("false", "", ""));  // -n=false -c -p
+    EXPECT_FALSE(agent.settings.vpnEnabled);
+    EXPECT_TRUE(agent.settings.connectionsEnabled);
+    EXPECT_EQ(agent.settings.connectionsPassword, "");
+    EXPECT_EQ(files.Content(settingsFilePath), stored);
+
+    internet.Script(200, loginReply);
+    EXPECT_TRUE(SignIn("0", "false", "NOT_SET"));
+    EXPECT_TRUE(agent.settings.vpnEnabled);
+    EXPECT_FALSE(agent.settings.connectionsEnabled);
+    EXPECT_EQ(agent.settings.connectionsPassword, "old");
+}
+
+TEST_F(SettingsTest, EnrolmentDropsTheOverridesInMemoryAndInTheFile) {
+    internet.Script(200, R"({"id":9,"password":"issued","token":"t"})");
+    EXPECT_TRUE(SignIn("", "", "secret"));
+    EXPECT_FALSE(agent.settings.vpnEnabled);
+    EXPECT_FALSE(agent.settings.connectionsEnabled);
+    EXPECT_EQ(agent.settings.connectionsPassword, "");
+    EXPECT_THAT(files.Content(settingsFilePath),
+                ::testing::HasSubstr("\"connectionsEnabled\":\tfalse"));
+}
+
+TEST_F(SettingsTest, FailedLoginIsRetriedEvery30sReadingTheFileAgainAndNeverEnrols) {
+    files.SetContent(settingsFilePath, R"({"id":7,"password":"first"})");
+    internet.Script(404, R"({"message":"unknown device"})");
+    internet.ScriptFailure(kInternetCannotConnect);
+    internet.Script(200, loginReply);
+    system.onSleep = [this](unsigned) {
+        if (system.sleeps.size() == 2)
+            files.SetContent(settingsFilePath, R"({"id":7,"password":"second"})");
+    };
+
+    EXPECT_TRUE(SignIn());
+
+    EXPECT_THAT(system.sleeps, ElementsAre(30000u, 30000u));
+    EXPECT_THAT(SentPaths(), ElementsAre("devices/7/login", "devices/7/login", "devices/7/login"));
+    EXPECT_EQ(internet.sent.back().body, "secretKey=v61947.02&password=second&version=1.1.1");
+    EXPECT_EQ(agent.accessToken, "tk");
+    // The settings lines come again with every attempt.
+    int idLines = 0;
+    for (const std::string& line : console.Lines()) idLines += line == "Id: 7";
+    EXPECT_EQ(idLines, 3);
+}
+
+TEST_F(SettingsTest, WithoutAFileAnEarlierAttemptsIdentityIsKept) {
+    // A file that vanishes between attempts leaves what the last read gave.
+    files.SetContent(settingsFilePath, R"({"id":7,"password":"x"})");
+    internet.Script(500, "oops");
+    internet.Script(200, loginReply);
+    system.onSleep = [this](unsigned) { files.Remove(settingsFilePath); };
+    EXPECT_TRUE(SignIn());
+    EXPECT_THAT(SentPaths(), ElementsAre("devices/7/login", "devices/7/login"));
+    EXPECT_THAT(console.Lines(),
+                ::testing::Contains("Some error occured opening \\BOOT\\env.json"));
+}
+
+}  // namespace
+}  // namespace lumivo
