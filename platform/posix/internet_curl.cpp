@@ -277,7 +277,10 @@ X509_STORE* CurlInternet::TrustStore() {
         trustStore_ = X509_STORE_new();
         if (trustStore_ != nullptr) {
             X509_STORE_set_default_paths(trustStore_);
-            X509_STORE_set_flags(trustStore_, X509_V_FLAG_PARTIAL_CHAIN);
+            // A self-signed certificate is let through as one of an unknown
+            // authority, but only when its own signature holds.
+            X509_STORE_set_flags(trustStore_,
+                                 X509_V_FLAG_PARTIAL_CHAIN | X509_V_FLAG_CHECK_SS_SIGNATURE);
         }
     }
     return trustStore_;
