@@ -8,6 +8,8 @@
 #include "app/agent_app.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/internet_curl.h"
+#include "platform/posix/ip_helper_posix.h"
+#include "platform/posix/ras_sim.h"
 #include "platform/posix/system_posix.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +30,14 @@ int main(int argc, char** argv) {
     CurlInternet internet(CurlTimeouts{}, connectTo != nullptr ? connectTo : "");
     agent.ports.internet = &internet;
 
-    // RAS and IP Helper: agent.ports.ras, agent.ports.ipHelper
+    // RAS and IP Helper: Linux has no remote-access service, so the VPN runs
+    // over a simulation whose outcomes LUMIVO_RAS_SCRIPT may script
+    // (docs/vpn-simulation.md); the adapters are the host's own plus its VPN's.
+    const char* rasScript = std::getenv("LUMIVO_RAS_SCRIPT");
+    RasSim ras(rasScript != nullptr ? rasScript : "");
+    IpHelperPosix ipHelper(&ras);
+    agent.ports.ras = &ras;
+    agent.ports.ipHelper = &ipHelper;
 
     // User interface host: agent.ports.ui
 
