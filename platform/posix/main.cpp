@@ -11,6 +11,7 @@
 #include "platform/posix/ip_helper_posix.h"
 #include "platform/posix/ras_sim.h"
 #include "platform/posix/system_posix.h"
+#include "platform/posix/ui_host.h"
 
 int main(int argc, char** argv) {
     using namespace lumivo;
@@ -39,7 +40,10 @@ int main(int argc, char** argv) {
     agent.ports.ras = &ras;
     agent.ports.ipHelper = &ipHelper;
 
-    // User interface host: agent.ports.ui
+    // User interface host: in-memory windows built from the program's own
+    // dialog templates; LUMIVO_UI_TRACE=<file> records what a user would see.
+    PosixUi ui(&system);
+    agent.ports.ui = &ui;
 
     // SIGINT and SIGTERM end the loop, so that shutdown runs; the user
     // interface host may replace this with the dialog's own quit command.

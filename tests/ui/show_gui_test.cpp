@@ -66,6 +66,29 @@ class ShowGuiTest : public ::testing::Test {
         return finished;
     }
 
+    // Runs `body` in a child process while this process runs its loop; the
+    // child's exit status, or -1 when it did not end by itself in time.
+    int RunChild(const std::function<void()>& body) {
+        pid_t child = fork();
+        if (child == 0) {
+            body();
+            _exit(0);
+        }
+        if (child < 0) return -1;
+        int status = -1;
+        bool exited = false;
+        RunLoopUntil([&] {
+            if (!exited && waitpid(child, &status, WNOHANG) == child) exited = true;
+            return exited;
+        });
+        if (!exited) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     test::ConsoleCapture console;
     std::string runtime_;
     std::unique_ptr<PosixSystem> system;
@@ -79,31 +102,42 @@ TEST_F(ShowGuiTest, SecondProcessShowsTheDialog) {
     WindowHandle main = dialog->GetSafeHwnd();
     ASSERT_FALSE(ui->IsWindowVisible(main));
 
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // What a second copy started with "-g" does.
+    // What a second copy started with "-g" does.
+    const int status = RunChild([] {
         PosixSystem second(0, nullptr);
         WindowHandle running = second.FindWindow(L"Lumivo Runtime");
         _exit(running != nullptr && second.SendMessage(running, WM_SHOWGUI, 0, 0) == 1 ? 0 : 1);
-    }
-    int status = -1;
-    bool exited = false;
-    RunLoopUntil([&] {
-        if (!exited && waitpid(child, &status, WNOHANG) == child) exited = true;
-        return exited;
     });
-    if (!exited) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-    }
-    ASSERT_TRUE(exited);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(status, 0);
     EXPECT_TRUE(ui->IsWindowVisible(main));
     Rect rect;
     ui->GetWindowRect(main, rect);
     EXPECT_EQ(rect.right - rect.left, 480);
     EXPECT_EQ(rect.bottom - rect.top, 272);
+}
+
+TEST_F(ShowGuiTest, SecondCopyOfTheProgramWithGShowsTheDialog) {
+    // This process plays the first copy: it holds the mutex and the window.
+    ASSERT_NE(system->CreateMutex(singleInstanceMutexName, true), nullptr);
+    ASSERT_NE(system->GetLastError(), ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(dialog->Create());
+
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    const int status = RunChild([&] {
+        dup2(output[1], STDOUT_FILENO);
+        execl(LUMIVO_RUNTIME_EXE, LUMIVO_RUNTIME_EXE, "-g", static_cast<char*>(nullptr));
+        _exit(127);
+    });
+    close(output[1]);
+    char buffer[256] = {};
+    const ssize_t length = read(output[0], buffer, sizeof buffer - 1);
+    close(output[0]);
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0),
+              "App already running...\n");
+    EXPECT_TRUE(ui->IsWindowVisible(dialog->GetSafeHwnd()));
 }
 
 TEST_F(ShowGuiTest, TerminationSignalQuitsThroughTheExitCommand) {
