@@ -28,13 +28,16 @@ int QueryStatusCode(InternetPort& internet, InternetHandle request) {
     return static_cast<int>(code);
 }
 
-std::string ReadReply(InternetPort& internet, InternetHandle request) {
+// `complete` becomes false when a read failed: the reply is then empty.
+std::string ReadReply(InternetPort& internet, InternetHandle request, bool& complete) {
     std::string reply;
+    complete = true;
     for (;;) {
         char chunk[kReplyChunk];
         unsigned long read = 0;
         if (!internet.InternetReadFile(request, chunk, sizeof chunk, read)) {
             Log("Could not read data");
+            complete = false;
             return std::string();
         }
         // Only the bytes actually read, and of those the ones before a NUL.
@@ -86,7 +89,12 @@ void SendRequest(Agent& agent, std::string method, std::string path, std::string
     }
 
     status = QueryStatusCode(internet, request);
-    reply = ReadReply(internet, request);
+    bool complete = false;
+    reply = ReadReply(internet, request, complete);
+    // A reply cut short (connection dropped or stalled inside the body) is no
+    // answer: with its status kept, a poll would read the empty text as "no
+    // requests" and a login would take an empty token.
+    if (!complete) status = 0;
 
     if (request != nullptr) internet.InternetCloseHandle(request);
     if (connection != nullptr) internet.InternetCloseHandle(connection);
