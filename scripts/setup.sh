@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang lld libclang-rt-14-dev
   libcjson-dev libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev
   libbenchmark-dev libcpp-httplib-dev libsqlite3-dev openssl curl
-  mingw-w64 wine64 xvfb imagemagick python3 dpkg-dev
+  mingw-w64 wine64 xvfb imagemagick python3 dpkg-dev valgrind
 )
 
 missing=()
