@@ -457,8 +457,8 @@ bool CurlInternet::HttpSendRequest(InternetHandle handle, const std::wstring& he
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, CheckProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &watchdog);
 
-    // The caller's header lines go first, as the platform sends them; then the
-    // user agent and host (given here, so curl puts none of its own before them).
+    // The caller's header lines go first, as the platform sends them, then the
+    // user agent (given as a header, so curl puts none of its own before them).
     std::string block = ToNarrow(headersLength == kTerminatedText || headersLength > headers.size()
                                      ? headers
                                      : headers.substr(0, headersLength));
@@ -474,7 +474,6 @@ bool CurlInternet::HttpSendRequest(InternetHandle handle, const std::wstring& he
         start = end + 2;
     }
     add("User-Agent: " + request->userAgent);
-    add("Host: " + hostPort);
     add("Accept:");  // no accept types were given
     add("Expect:");  // the platform sends the body at once
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list.get());
