@@ -1,0 +1,79 @@
+#pragma once
+// The service's lasting state (devices, tokens, connection requests) in one
+// SQLite database. Every call is serialised by one mutex: the device side and
+// the operator side call it from their own threads.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace lumivo::devcloud {
+
+struct Device {
+    int id = 0;
+    std::string password;
+    std::string typeCode;
+    std::string version;
+    std::string connectionsPassword;
+    std::int64_t lastSeenMs = 0;  // 0: never seen
+};
+
+struct Request {
+    int id = 0;
+    int deviceId = 0;
+    std::string type;
+    std::string status;  // "request", "vpn-created", "error" or "ended"
+    std::string data;
+    bool answered = false;
+    std::string answerStatus;
+    std::string answerData;
+};
+
+class Store {
+  public:
+    Store() = default;
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens (or creates) the database file; false with a message on failure.
+    bool Open(const std::string& path, std::string& error);
+    void Close();
+
+    // New device with its issued password; its id, or 0 on failure.
+    int AddDevice(const std::string& password, const std::string& typeCode,
+                  const std::string& version);
+    bool FindDevice(int id, Device& out);
+    std::vector<Device> Devices();
+    bool SetDeviceVersion(int id, const std::string& version);
+    bool SetLastSeen(int id, std::int64_t ms);
+    bool SetConnectionsPassword(int id, const std::string& password);
+
+    bool AddToken(const std::string& token, int deviceId);
+    // The device the token was issued to, or 0.
+    int DeviceForToken(const std::string& token);
+
+    // New request; its id, or 0 on failure.
+    int AddRequest(int deviceId, const std::string& type, const std::string& status,
+                   const std::string& data);
+    bool FindRequest(int id, Request& out);
+    std::vector<Request> Requests();
+    // The device's requests still in "request" or "vpn-created".
+    std::vector<Request> OpenRequests(int deviceId);
+    bool AnswerRequest(int id, const std::string& newStatus, const std::string& answerStatus,
+                       const std::string& answerData);
+    bool EndRequest(int id);
+    bool EndOpenRequests(int deviceId);
+
+  private:
+    bool Exec(const char* sql);
+    std::vector<Request> QueryRequests(const char* sql, int deviceId);
+
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+};
+
+}  // namespace lumivo::devcloud
