@@ -1,0 +1,121 @@
+#include "platform/win32/system_win32.h"
+
+#include "platform/win32/windows_api.h"
+
+#include <map>
+#include <utility>
+
+namespace lumivo {
+
+namespace {
+
+// A window-less timer's procedure gets only the timer id from Windows, so the
+// procedures are found by id. Timers belong to the thread that runs the loop,
+// and the agent has one such thread.
+std::map<UINT_PTR, std::function<void()>>& TimerProcedures() {
+    static std::map<UINT_PTR, std::function<void()>> procedures;
+    return procedures;
+}
+
+void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    auto& procedures = TimerProcedures();
+    auto found = procedures.find(id);
+    if (found == procedures.end()) return;
+    // A copy: the procedure may kill its own timer while it runs.
+    std::function<void()> procedure = found->second;
+    procedure();
+}
+
+MSG ToMsg(const Message& message) {
+    MSG msg{};
+    msg.hwnd = static_cast<HWND>(message.window);
+    msg.message = message.message;
+    msg.wParam = static_cast<WPARAM>(message.wParam);
+    msg.lParam = static_cast<LPARAM>(message.lParam);
+    msg.time = ::GetMessageTime();
+    return msg;
+}
+
+}  // namespace
+
+Win32System::~Win32System() {
+    for (auto& timer : TimerProcedures()) ::KillTimer(nullptr, timer.first);
+    TimerProcedures().clear();
+}
+
+std::wstring Win32System::GetCommandLine() {
+    const wchar_t* text = ::GetCommandLineW();
+    return text ? std::wstring(text) : std::wstring();
+}
+
+std::wstring Win32System::GetModuleFileName() {
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+MutexHandle Win32System::CreateMutex(const std::wstring& name, bool initialOwner) {
+    return ::CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, name.c_str());
+}
+
+void Win32System::CloseHandle(MutexHandle handle) {
+    if (handle) ::CloseHandle(static_cast<HANDLE>(handle));
+}
+
+unsigned long Win32System::GetLastError() { return ::GetLastError(); }
+
+TimerId Win32System::SetTimer(unsigned elapseMs, std::function<void()> procedure) {
+    UINT_PTR id = ::SetTimer(nullptr, 0, elapseMs, OnTimer);
+    if (id != 0) TimerProcedures()[id] = std::move(procedure);
+    return id;
+}
+
+bool Win32System::KillTimer(TimerId id) {
+    TimerProcedures().erase(id);
+    return ::KillTimer(nullptr, id) != FALSE;
+}
+
+bool Win32System::GetMessage(Message& message) {
+    MSG msg{};
+    // -1 (an error) ends the loop as the quit message does: it would repeat for ever.
+    BOOL result = ::GetMessageW(&msg, nullptr, 0, 0);
+    message.window = msg.hwnd;
+    message.message = msg.message;
+    message.wParam = msg.wParam;
+    message.lParam = msg.lParam;
+    return result > 0;
+}
+
+void Win32System::TranslateMessage(const Message& message) {
+    MSG msg = ToMsg(message);
+    ::TranslateMessage(&msg);
+}
+
+void Win32System::DispatchMessage(const Message& message) {
+    MSG msg = ToMsg(message);
+    ::DispatchMessageW(&msg);
+}
+
+void Win32System::PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
+
+WindowHandle Win32System::FindWindow(const std::wstring& title) {
+    return ::FindWindowW(nullptr, title.c_str());
+}
+
+std::intptr_t Win32System::SendMessage(WindowHandle window, unsigned message,
+                                       std::uintptr_t wParam, std::intptr_t lParam) {
+    return ::SendMessageW(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+int Win32System::MessageBox(WindowHandle owner, const std::wstring& text,
+                            const std::wstring& caption, unsigned type) {
+    return ::MessageBoxW(static_cast<HWND>(owner), text.c_str(), caption.c_str(), type);
+}
+
+unsigned Win32System::RegisterWindowMessage(const std::wstring& name) {
+    return ::RegisterWindowMessageW(name.c_str());
+}
+
+void Win32System::Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+}  // namespace lumivo

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Runs a Windows program of this build under Wine.
+#   wine-run.sh STATE_DIR PROGRAM.exe [ARGS...]
+# STATE_DIR holds the build's own Wine prefix (created on first use) and,
+# while the tests' Xvfb runs, the file "display" with its display name.
+set -e
+state=$1
+shift
+mkdir -p "$state"
+export WINEPREFIX="$state/prefix"
+export WINEDEBUG=-all
+# No Mono or Gecko: the agent needs neither, and their installers would ask.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ -f "$state/display" ]; then
+    DISPLAY=$(cat "$state/display")
+    export DISPLAY
+fi
+exec /usr/lib/wine/wine64 "$@"
