@@ -7,7 +7,7 @@
 namespace lumivo {
 
 class Win32Files : public FilePort {
-public:
+  public:
     std::FILE* Open(const std::string& devicePath, const char* mode) override;
     bool FlushToMedium(std::FILE* file) override;
     bool Replace(const std::string& from, const std::string& to) override;

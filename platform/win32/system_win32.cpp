@@ -102,8 +102,8 @@ WindowHandle Win32System::FindWindow(const std::wstring& title) {
     return ::FindWindowW(nullptr, title.c_str());
 }
 
-std::intptr_t Win32System::SendMessage(WindowHandle window, unsigned message,
-                                       std::uintptr_t wParam, std::intptr_t lParam) {
+std::intptr_t Win32System::SendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                       std::intptr_t lParam) {
     return ::SendMessageW(static_cast<HWND>(window), message, wParam, lParam);
 }
 

@@ -7,7 +7,7 @@
 namespace lumivo {
 
 class Win32System : public SystemPort {
-public:
+  public:
     Win32System() = default;
     ~Win32System() override;
     Win32System(const Win32System&) = delete;

@@ -15,4 +15,8 @@ if [ -f "$state/display" ]; then
     DISPLAY=$(cat "$state/display")
     export DISPLAY
 fi
+# Wine's own services start with the first program of a session and inherit
+# its output; starting them apart keeps them off the caller's pipes (a test
+# runner waits for those to close). Quick when the session is up already.
+/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
 exec /usr/lib/wine/wine64 "$@"
