@@ -12,3 +12,8 @@ ctest --preset dev
 cmake --preset fuzz -DLUMIVO_WERROR=ON
 cmake --build --preset fuzz
 ctest --preset fuzz
+
+# Windows build (mingw-w64), its tests under Wine and Xvfb (label "wine").
+cmake --preset win32 -DLUMIVO_WERROR=ON
+cmake --build --preset win32
+ctest --preset win32
