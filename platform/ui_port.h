@@ -3,7 +3,10 @@
 // dialogs from templates by number, child controls, the tab control, window
 // placement, icons by resource number and the shell's notification icon.
 // Messages reach the core as (window, message, wParam, lParam) with the
-// platform's own numbers.
+// platform's own numbers. The constants and records below carry the Windows
+// names, values and layouts (TabItem is TCITEMW, NotifyHeader is NMHDR, Rect
+// is RECT), so include this header before <windows.h>, whose macros have the
+// same names.
 
 #include <cstdint>
 #include <functional>
