@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The whole agent, headless, against devcloud: it starts hidden with its tray
+# icon; a second copy started with -g shows its dialog; SIGTERM ends it through
+# the exit command (tray icon removed) and shutdown tells the service.
+# Usage: agent_show_gui_test.sh AGENT DEVCLOUD
+set -euo pipefail
+agent=$1
+devcloud=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/lumivo-ui-e2e.XXXXXX")
+devcloud_pid=""
+agent_pid=""
+cleanup() {
+  [ -n "$agent_pid" ] && kill -KILL "$agent_pid" 2>/dev/null || true
+  [ -n "$devcloud_pid" ] && kill -TERM "$devcloud_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  if [ "${KEEP:-0}" = 1 ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- trace"; cat "$work/trace" 2>/dev/null || true
+  echo "--- agent"; cat "$work/agent.out" 2>/dev/null || true
+  exit 1
+}
+# Waits up to 20 s for a line in a file.
+wait_for() {
+  for _ in $(seq 200); do
+    grep -qxF "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "no line '$2' in $1"
+}
+
+"$devcloud" --data-dir "$work/cloud" --port 0 --operator-port 0 >"$work/devcloud.out" 2>"$work/devcloud.err" &
+devcloud_pid=$!
+for _ in $(seq 100); do
+  grep -q '^devcloud listening on' "$work/devcloud.out" 2>/dev/null && break
+  sleep 0.1
+done
+line=$(head -n 1 "$work/devcloud.out")
+port=$(sed -E 's|.*https://127\.0\.0\.1:([0-9]+)/.*|\1|' <<<"$line")
+operator=$(sed -E 's|.*operator (http://[^ ]*)/.*|\1|' <<<"$line")
+[ -n "$port" ] || fail "devcloud did not start"
+
+export LUMIVO_CONNECT_TO="localhost:8443:127.0.0.1:$port"
+export LUMIVO_DEVICE_ROOT="$work/device"
+export LUMIVO_RUNTIME_DIR="$work/run"
+export LUMIVO_UI_TRACE="$work/trace"
+mkdir -p "$LUMIVO_DEVICE_ROOT" "$LUMIVO_RUNTIME_DIR"
+
+"$agent" -d >"$work/agent.out" 2>&1 &
+agent_pid=$!
+wait_for "$work/trace" 'tray add icon 142 tip "Lumivo Runtime"'
+grep -q '^dialog 802 shown' "$work/trace" && fail "the dialog was shown without -g"
+
+second=$("$agent" -g)
+[ "$second" = "App already running..." ] || fail "second copy said '$second'"
+wait_for "$work/trace" "dialog 802 shown 480x272"
+
+kill -TERM "$agent_pid"
+status=0
+wait "$agent_pid" || status=$?
+agent_pid=""
+[ "$status" -eq 0 ] || fail "agent ended with status $status"
+tail -n 1 "$work/trace" | grep -qxF "tray delete" || fail "the tray icon was not removed last"
+curl -s "$operator/log" | grep -q 'connections/disconnect-all' ||
+  fail "shutdown did not tell the service"
+echo "PASS"
