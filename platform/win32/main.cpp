@@ -1,14 +1,46 @@
-// Windows entry point: the Win32 adapters behind the ports, then the agent.
+// Windows entry point: the Win32 adapters behind the ports, one Agent over
+// them, and the agent's whole run. The exit status is 0 on every path.
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
 #include "app/agent.h"
+#include "app/agent_app.h"
 #include "platform/win32/files_win32.h"
+#include "platform/win32/internet_wininet.h"
+#include "platform/win32/ip_helper_win32.h"
+#include "platform/win32/ras_win32.h"
 #include "platform/win32/system_win32.h"
+#include "platform/win32/ui_win32.h"
 
 int main() {
-    lumivo::Win32System system;
-    lumivo::Win32Files files;
-    lumivo::Agent agent;
+    using namespace lumivo;
+    // Multibyte conversion follows the system's code page, as on the device.
+    std::setlocale(LC_CTYPE, "");
+
+    Win32System system;
+    Win32Files files;
+    std::string connectTo;
+#ifndef _WIN32_WCE
+    // A development service elsewhere ("HOST:PORT:TO-HOST:TO-PORT", as on
+    // POSIX); the board has no environment.
+    if (const char* value = std::getenv("LUMIVO_CONNECT_TO")) connectTo = value;
+#endif
+    WinInetInternet internet(connectTo);
+    Win32Ras ras;
+    Win32IpHelper ipHelper;
+    Win32Ui ui;
+
+    Agent agent;
     agent.ports.system = &system;
     agent.ports.files = &files;
+    agent.ports.internet = &internet;
+    agent.ports.ras = &ras;
+    agent.ports.ipHelper = &ipHelper;
+    agent.ports.ui = &ui;
     agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
+
+    CAgentApp(agent).RunAgent();
     return 0;
 }

@@ -1,0 +1,51 @@
+#pragma once
+// The Internet port on WinINet: each call is the WinINet call of the same name.
+
+#include <string>
+
+#include "platform/internet_port.h"
+
+namespace lumivo {
+
+class WinInetInternet : public InternetPort {
+  public:
+    // `connectTo` ("HOST:PORT:TO-HOST:TO-PORT", may be empty) sends connections
+    // for HOST:PORT to TO-HOST:TO-PORT, the URL unchanged: a development
+    // service on another port stands in for the real one.
+    explicit WinInetInternet(const std::string& connectTo = "");
+
+    InternetHandle InternetOpen(const std::wstring& userAgent, unsigned long accessType,
+                                const wchar_t* proxy, const wchar_t* proxyBypass,
+                                unsigned long flags) override;
+    bool InternetCrackUrl(const std::wstring& url, unsigned long urlLength, unsigned long flags,
+                          UrlComponents& components) override;
+    InternetHandle InternetConnect(InternetHandle session, const std::wstring& serverName,
+                                   unsigned short serverPort, const wchar_t* userName,
+                                   const wchar_t* password, unsigned long service,
+                                   unsigned long flags, std::uintptr_t context) override;
+    InternetHandle HttpOpenRequest(InternetHandle connection, const std::wstring& verb,
+                                   const std::wstring& objectName, const wchar_t* version,
+                                   const wchar_t* referrer, const wchar_t* const* acceptTypes,
+                                   unsigned long flags, std::uintptr_t context) override;
+    bool InternetQueryOption(InternetHandle handle, unsigned long option, void* buffer,
+                             unsigned long& bufferLength) override;
+    bool InternetSetOption(InternetHandle handle, unsigned long option, const void* buffer,
+                           unsigned long bufferLength) override;
+    bool HttpSendRequest(InternetHandle request, const std::wstring& headers,
+                         unsigned long headersLength, const void* optional,
+                         unsigned long optionalLength) override;
+    bool HttpQueryInfo(InternetHandle request, unsigned long infoLevel, void* buffer,
+                       unsigned long& bufferLength, unsigned long* index) override;
+    bool InternetReadFile(InternetHandle request, void* buffer, unsigned long numberOfBytesToRead,
+                          unsigned long& numberOfBytesRead) override;
+    bool InternetCloseHandle(InternetHandle handle) override;
+    unsigned long GetLastError() override;
+
+  private:
+    std::wstring fromHost_;
+    unsigned short fromPort_ = 0;
+    std::wstring toHost_;
+    unsigned short toPort_ = 0;
+};
+
+}  // namespace lumivo

@@ -1,0 +1,13 @@
+#pragma once
+// The IP Helper port on GetAdaptersInfo.
+
+#include "platform/ip_helper_port.h"
+
+namespace lumivo {
+
+class Win32IpHelper : public IpHelperPort {
+  public:
+    unsigned long GetAdaptersInfo(AdapterList* list, unsigned long& size) override;
+};
+
+}  // namespace lumivo
