@@ -29,7 +29,11 @@ start)
         sleep 0.1
     done
     echo ":$(tr -d '\n' <"$state/display.number")" >"$state/display"
-    # A wineserver that outlives each test program saves its start-up per test.
+    # A Wine session started without a display (listing the tests, say) keeps
+    # its desktop display-less: end it, so the next one starts on this Xvfb.
+    # Its wineserver then outlives each test program, which saves its start-up.
+    WINEPREFIX="$state/prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+    WINEPREFIX="$state/prefix" /usr/lib/wine/wineserver -w 2>/dev/null || true
     WINEPREFIX="$state/prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
     echo "Xvfb on $(cat "$state/display")"
     ;;
