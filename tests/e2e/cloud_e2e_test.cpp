@@ -1,0 +1,183 @@
+// The agent binary against devcloud: enrolment on a first start, the settings
+// file, heart-beats every 5 s, login on the next start, and a refused login
+// that is retried as a login.
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/text.h"
+#include "cloud/child_process.h"
+#include "cloud/devcloud_process.h"
+
+namespace lumivo {
+namespace {
+
+using ::testing::ElementsAre;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+class CloudEndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(devcloud.Running()) << "devcloud did not start";
+        std::filesystem::create_directories(devcloud.Folder() / "device");
+        std::filesystem::create_directories(devcloud.Folder() / "run");
+    }
+    std::unique_ptr<test::ChildProcess> StartAgent() {
+        auto agent = std::make_unique<test::ChildProcess>(
+            AGENT_BINARY, std::vector<std::string>{"-d"},
+            std::vector<std::string>{
+                "LUMIVO_CONNECT_TO=" + devcloud.ConnectTo(),
+                "LUMIVO_DEVICE_ROOT=" + (devcloud.Folder() / "device").string(),
+                "LUMIVO_RUNTIME_DIR=" + (devcloud.Folder() / "run").string()});
+        EXPECT_TRUE(agent->Started());
+        return agent;
+    }
+    std::filesystem::path SettingsFile() const {
+        return devcloud.Folder() / "device" / "BOOT" / "env.json";
+    }
+    std::string ReadSettings() const {
+        std::ifstream in(SettingsFile(), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    void WriteSettings(const std::string& text) const {
+        std::filesystem::create_directories(SettingsFile().parent_path());
+        std::ofstream(SettingsFile(), std::ios::binary) << text;
+    }
+
+    // One entry of devcloud's request log.
+    struct Entry {
+        std::string method, path, body;
+        std::vector<std::string> headers;  // "Name: value", in the order received
+    };
+    std::vector<Entry> Log() {
+        std::vector<Entry> entries;
+        JsonTree log(ParseJson(devcloud.Operator("GET", "/log")));
+        const cJSON* item = nullptr;
+        cJSON_ArrayForEach(item, log.get()) {
+            Entry entry;
+            GetJsonString(item, "method", entry.method);
+            GetJsonString(item, "path", entry.path);
+            GetJsonString(item, "body", entry.body);
+            const cJSON* pair = nullptr;
+            cJSON_ArrayForEach(pair, cJSON_GetObjectItemCaseSensitive(item, "headers")) {
+                entry.headers.push_back(std::string(cJSON_GetArrayItem(pair, 0)->valuestring) +
+                                        ": " + cJSON_GetArrayItem(pair, 1)->valuestring);
+            }
+            entries.push_back(entry);
+        }
+        return entries;
+    }
+
+    test::DevcloudProcess devcloud;
+};
+
+TEST_F(CloudEndToEndTest, FirstStartEnrolsAndBeatsEveryFiveSecondsNextStartLogsIn) {
+    auto first = StartAgent();
+    int ok = first->WaitForLine("Ok 200", 15);
+    ASSERT_GE(ok, 1) << testing::PrintToString(first->Texts());
+    // The line before "Ok 200" is the enrolment reply.
+    JsonTree enrolled(ParseJson(first->Lines()[ok - 1].text));
+    std::int32_t id = 0;
+    std::string password, token;
+    ASSERT_TRUE(GetJsonInt(enrolled.get(), "id", id));
+    GetJsonString(enrolled.get(), "password", password);
+    GetJsonString(enrolled.get(), "token", token);
+
+    // Two heart-beats, each shown by its reply.
+    int beat1 = first->WaitForLine("{}", 8, ok + 1);
+    int beat2 = first->WaitForLine("{}", 8, beat1 + 1);
+    ASSERT_GT(beat1, ok);
+    ASSERT_GT(beat2, beat1);
+    const double interval = Seconds(first->Lines()[beat2].at - first->Lines()[beat1].at);
+    EXPECT_GT(interval, 4.5);
+    EXPECT_LT(interval, 6.5);
+    EXPECT_EQ(first->Stop(), 0);
+
+    EXPECT_EQ(ReadSettings(), "{\n\t\"id\":\t" + IntToText(id) + ",\n\t\"password\":\t\"" +
+                                  password +
+                                  "\",\n\t\"connectionsEnabled\":\tfalse,\n\t"
+                                  "\"connectionsPassword\":\t\"\",\n\t\"vpnEnabled\":\tfalse\n}");
+
+    std::vector<Entry> log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0].method, "POST");
+    EXPECT_EQ(log[0].path, "/api/devices");
+    EXPECT_EQ(log[0].body, "secretKey=v61947.02&typeCode=wince&version=1.1.1");
+    for (std::size_t i : {1u, 2u}) {
+        EXPECT_EQ(log[i].method, "GET");
+        EXPECT_EQ(log[i].path, "/api/devices/" + IntToText(id) + "/heart-beat");
+        EXPECT_EQ(log[i].body, "");
+        ASSERT_GE(log[i].headers.size(), 3u);
+        EXPECT_EQ(log[i].headers[0], "Host: localhost:8443");
+        EXPECT_EQ(log[i].headers[1], "x-access-token: " + token);
+        EXPECT_EQ(log[i].headers[2], "Content-Type: application/x-www-form-urlencoded");
+    }
+
+    devcloud.Operator("DELETE", "/log");
+    auto second = StartAgent();
+    const int loggedIn = second->WaitForLine("Ok 200", 15);
+    ASSERT_GE(loggedIn, 0) << testing::PrintToString(second->Texts());
+    // Stopped once it runs its loop (a beat came), so that shutdown runs.
+    EXPECT_GT(second->WaitForLine("{}", 8, loggedIn + 1), loggedIn);
+    EXPECT_EQ(second->Stop(), 0);
+    std::vector<std::string> texts = second->Texts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Id: " + IntToText(id));
+    EXPECT_EQ(texts[1], "Password: " + password);
+    log = Log();
+    ASSERT_GE(log.size(), 1u);
+    EXPECT_EQ(log[0].method, "POST");
+    EXPECT_EQ(log[0].path, "/api/devices/" + IntToText(id) + "/login");
+    EXPECT_EQ(log[0].body, "secretKey=v61947.02&password=" + password + "&version=1.1.1");
+    for (const Entry& entry : log) EXPECT_NE(entry.path, "/api/devices");
+}
+
+// Waits for one 30 s sign-in retry.
+TEST_F(CloudEndToEndTest, RefusedLoginIsLoggedAndRetriedAsALogin) {
+    // A device that devcloud knows, with a login that is refused once.
+    {
+        auto enrol = StartAgent();
+        ASSERT_GE(enrol->WaitForLine("Ok 200", 15), 0);
+        for (int i = 0; i < 100 && !std::filesystem::exists(SettingsFile()); ++i) usleep(100000);
+    }
+    JsonTree settings(ParseJson(ReadSettings()));
+    std::int32_t id = 0;
+    ASSERT_TRUE(GetJsonInt(settings.get(), "id", id));
+    const std::string loginPath = "/api/devices/" + IntToText(id) + "/login";
+    devcloud.Operator("POST", "/faults",
+                      R"({"path":")" + loginPath +
+                          R"(","count":1,"status":404,"body":"{\"message\":\"Device unknown\"}"})");
+    devcloud.Operator("DELETE", "/log");
+
+    auto agent = StartAgent();
+    int refused = agent->WaitForLine("Error during login of the device", 15);
+    ASSERT_GE(refused, 1) << testing::PrintToString(agent->Texts());
+    ASSERT_EQ(agent->WaitForLine("Device unknown", 5, refused), refused + 2);
+    std::vector<std::string> texts = agent->Texts();
+    EXPECT_THAT(std::vector<std::string>(texts.begin() + refused - 1, texts.begin() + refused + 3),
+                ElementsAre(R"({"message":"Device unknown"})", "Error during login of the device",
+                            "Error 404", "Device unknown"));
+
+    const int ok = agent->WaitForLine("Ok 200", 40, refused);
+    ASSERT_GT(ok, refused) << testing::PrintToString(agent->Texts());
+    const double pause = Seconds(agent->Lines()[ok].at - agent->Lines()[refused].at);
+    EXPECT_GT(pause, 29.5);
+    EXPECT_LT(pause, 35.0);
+
+    std::vector<Entry> log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0].path, loginPath);
+    EXPECT_EQ(log[1].path, loginPath);
+    for (const Entry& entry : log) EXPECT_NE(entry.path, "/api/devices");
+}
+
+}  // namespace
+}  // namespace lumivo
