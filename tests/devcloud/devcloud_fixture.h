@@ -1,0 +1,131 @@
+#pragma once
+// Runs the devcloud binary for a test: a fresh data folder, free ports, the
+// operator calls, and device calls made the way the agent makes them.
+//
+//   lumivo::DevCloud cloud;              // or DevCloud({"--cert-expired"})
+//   ASSERT_TRUE(cloud.Start());
+//   cloud.baseUrl();                     // "https://127.0.0.1:<port>/api/"
+//   int id; std::string password, token;
+//   cloud.Enrol(id, password, token);
+//   int request = cloud.CreateVpnRequest(id, "vpn.example", "user", "pw", "dom", "psk");
+//   cloud.Log();                         // every device call as it came over the wire
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace lumivo {
+
+struct HttpReply {
+    long status = 0;  // 0: no answer (see error)
+    std::string body;
+    std::string error;
+};
+
+struct CloudDevice {
+    int id = 0;
+    std::string lastSeen;  // ISO time, empty when never seen
+    bool online = false;
+    std::string connectionsPassword;
+    std::string password;
+    std::string version;
+};
+
+struct CloudRequest {
+    int id = 0;
+    int deviceId = 0;
+    std::string type;
+    std::string status;  // "request", "vpn-created", "error" or "ended"
+    std::string data;
+    bool answered = false;
+    std::string answerStatus;
+    std::string answerData;             // the answer's "data" text as sent
+    std::string serverIp;               // picked out of the answer's data
+    std::string networkInterfacesJson;  // compact JSON text of "networkInterfaces"
+};
+
+struct LoggedCall {
+    std::string method;
+    std::string path;  // as sent, for example "/api/devices/1/heart-beat"
+    std::vector<std::pair<std::string, std::string>> headers;  // in the order sent
+    std::string head;  // request line and headers, bytes as received (up to the empty line)
+    std::string body;  // bytes as received
+    bool complete = false;
+    int status = 0;  // status answered, 0 when none was
+};
+
+struct FaultSpec {
+    std::string path;  // full path, for example "/api/connections/check-requests"
+    int count = 1;
+    int status = 0;  // 0: served normally (with the delay or drop)
+    std::string body;
+    int delayMs = 0;
+    bool drop = false;         // cut the connection in the middle of the answer
+    long dropAfterBytes = -1;  // with drop: bytes of the answer sent before the cut
+};
+
+class DevCloud {
+  public:
+    // extraArgs go to the command line (certificate options, "--prefix").
+    // Ports 0 pick free ones at the first start; a restart keeps them.
+    explicit DevCloud(std::vector<std::string> extraArgs = {}, int port = 0, int operatorPort = 0);
+    ~DevCloud();  // stops it and removes the data folder
+    DevCloud(const DevCloud&) = delete;
+    DevCloud& operator=(const DevCloud&) = delete;
+
+    // Starts the binary and waits up to 10 s for its listening line.
+    bool Start();
+    // Sends the signal (SIGTERM unless told) and waits; true when it ended
+    // with status 0.
+    bool Stop(int signal = 15);
+    // Stop, then start on the same ports and data folder.
+    bool Restart();
+    bool running() const { return pid_ > 0; }
+
+    int port() const { return port_; }
+    int operatorPort() const { return operatorPort_; }
+    std::string baseUrl() const;           // "https://127.0.0.1:<port>/api/" (or the --prefix)
+    std::string localhostBaseUrl() const;  // "https://localhost:<port>/api/"
+    std::string operatorUrl() const;       // "http://127.0.0.1:<operatorPort>/"
+    const std::string& dataDir() const { return dataDir_; }
+    std::string certFile() const;  // the normal certificate, "<dataDir>/cert.pem"
+    const std::string& listeningLine() const { return line_; }
+
+    // Operator interface (plain HTTP, JSON).
+    HttpReply Operator(const std::string& method, const std::string& path,
+                       const std::string& jsonBody = "");
+    std::vector<CloudDevice> Devices();
+    bool SetConnectionsPassword(int deviceId, const std::string& password);
+    // The new request's id, or 0.
+    int CreateVpnRequest(int deviceId, const std::string& url, const std::string& username,
+                         const std::string& password, const std::string& domain,
+                         const std::string& preSharedKey);
+    std::vector<CloudRequest> Requests();
+    bool EndRequest(int requestId);
+    std::vector<LoggedCall> Log();
+    bool ClearLog();
+    bool AddFault(const FaultSpec& fault);
+    bool ClearFaults();
+
+    // A device call as the agent sends it: "x-access-token" first when token
+    // is not empty, then "Content-Type: application/x-www-form-urlencoded",
+    // the body unencoded. path is relative to baseUrl(). The certificate is
+    // checked against certFile() when the normal one is served.
+    HttpReply Device(const std::string& method, const std::string& path, const std::string& body,
+                     const std::string& token = "");
+    // Enrols a new device with the agent's secret.
+    bool Enrol(int& id, std::string& password, std::string& token);
+
+  private:
+    std::vector<std::string> extraArgs_;
+    std::string dataDir_;
+    std::string line_;
+    std::string prefix_ = "/api/";
+    int port_;
+    int operatorPort_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace lumivo

@@ -1,0 +1,288 @@
+// The six device calls and the operator interface, over real HTTPS.
+
+#include <gtest/gtest.h>
+
+#include "app/constants.h"
+#include "app/text.h"
+#include "tests/devcloud/devcloud_fixture.h"
+
+namespace lumivo {
+namespace {
+
+std::string Member(const std::string& json, const char* name) {
+    JsonTree tree(ParseJson(json));
+    std::string value;
+    GetJsonString(tree.get(), name, value);
+    return value;
+}
+
+class DevCloudTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(cloud.Start()) << cloud.listeningLine();
+        ASSERT_TRUE(cloud.Enrol(id, password, token));
+    }
+    std::string Login(const std::string& pw) {
+        return std::string("secretKey=") + enrolmentSecret + "&password=" + pw + "&version=1.1.1";
+    }
+    HttpReply Poll(const std::string& connectionsPassword) {
+        return cloud.Device("POST", "connections/check-requests", "password=" + connectionsPassword,
+                            token);
+    }
+
+    DevCloud cloud;
+    int id = 0;
+    std::string password;
+    std::string token;
+};
+
+TEST_F(DevCloudTest, EnrolmentIssuesNewIdentitiesAndRefusesAWrongSecret) {
+    int id2 = 0;
+    std::string password2, token2;
+    ASSERT_TRUE(cloud.Enrol(id2, password2, token2));
+    EXPECT_NE(id, id2);
+    EXPECT_NE(password, password2);
+    EXPECT_NE(token, token2);
+
+    HttpReply wrong =
+        cloud.Device("POST", "devices", "secretKey=v61947.03&typeCode=wince&version=1.1.1");
+    EXPECT_EQ(404, wrong.status);
+    EXPECT_FALSE(Member(wrong.body, "message").empty());
+    HttpReply none = cloud.Device("POST", "devices", "");
+    EXPECT_EQ(404, none.status);
+    EXPECT_EQ(2u, cloud.Devices().size());
+}
+
+TEST_F(DevCloudTest, LoginNeedsTheIssuedPasswordAndTheSecret) {
+    HttpReply ok =
+        cloud.Device("POST", "devices/" + std::to_string(id) + "/login", Login(password));
+    ASSERT_EQ(200, ok.status);
+    const std::string newToken = Member(ok.body, "token");
+    EXPECT_FALSE(newToken.empty());
+    EXPECT_NE(token, newToken);
+    EXPECT_EQ(
+        200,
+        cloud.Device("GET", "devices/" + std::to_string(id) + "/heart-beat", "", newToken).status);
+
+    for (const std::string& path :
+         {"devices/" + std::to_string(id) + "/login", std::string("devices/9999/login"),
+          std::string("devices/x/login")}) {
+        HttpReply bad = cloud.Device(
+            "POST", path, Login(path.find("9999") != std::string::npos ? password : "nope"));
+        EXPECT_EQ(404, bad.status) << path;
+        EXPECT_FALSE(Member(bad.body, "message").empty()) << path;
+    }
+    HttpReply badSecret = cloud.Device("POST", "devices/" + std::to_string(id) + "/login",
+                                       "secretKey=x&password=" + password + "&version=1.1.1");
+    EXPECT_EQ(404, badSecret.status);
+}
+
+TEST_F(DevCloudTest, HeartBeatNeedsTheDevicesOwnTokenAndMarksItOnline) {
+    const std::string path = "devices/" + std::to_string(id) + "/heart-beat";
+    EXPECT_FALSE(cloud.Devices().at(0).online);
+
+    HttpReply missing = cloud.Device("GET", path, "");
+    EXPECT_EQ(401, missing.status);
+    EXPECT_FALSE(Member(missing.body, "message").empty());
+    EXPECT_EQ(401, cloud.Device("GET", path, "", "not-a-token").status);
+    EXPECT_TRUE(cloud.Devices().at(0).lastSeen.empty());
+
+    int other = 0;
+    std::string otherPassword, otherToken;
+    ASSERT_TRUE(cloud.Enrol(other, otherPassword, otherToken));
+    EXPECT_EQ(403, cloud.Device("GET", path, "", otherToken).status);
+    EXPECT_EQ(404, cloud.Device("GET", "devices/9999/heart-beat", "", token).status);
+
+    ASSERT_EQ(200, cloud.Device("GET", path, "", token).status);
+    CloudDevice device = cloud.Devices().at(0);
+    EXPECT_TRUE(device.online);
+    EXPECT_EQ(24u, device.lastSeen.size()) << device.lastSeen;  // 2026-12-08T04:40:00.123Z
+    EXPECT_FALSE(cloud.Devices().at(1).online);
+}
+
+TEST_F(DevCloudTest, AVpnRequestGoesFromOperatorToDeviceAndTheAnswerBack) {
+    // A connections password with "&" and "=" arrives unencoded, as the agent sends it.
+    ASSERT_TRUE(cloud.SetConnectionsPassword(id, "p&w=1"));
+    int request = cloud.CreateVpnRequest(id, "vpn.example.net", "user", "secret", "CORP", "k&y=");
+    ASSERT_NE(0, request);
+
+    HttpReply wrong = Poll("p");
+    EXPECT_EQ(403, wrong.status);
+    EXPECT_FALSE(Member(wrong.body, "message").empty());
+    EXPECT_EQ(401, cloud.Device("POST", "connections/check-requests", "password=p&w=1").status);
+
+    HttpReply poll = Poll("p&w=1");
+    ASSERT_EQ(200, poll.status);
+    JsonTree list(ParseJson(poll.body));
+    const cJSON* data = cJSON_GetObjectItemCaseSensitive(list.get(), "data");
+    ASSERT_EQ(1, cJSON_GetArraySize(data));
+    const cJSON* item = cJSON_GetArrayItem(data, 0);
+    std::int32_t listedId = 0;
+    ASSERT_TRUE(GetJsonInt(item, "id", listedId));
+    EXPECT_EQ(request, listedId);
+    EXPECT_EQ("request", Member(PrintJson(item), "status"));
+    EXPECT_EQ("vpn", Member(PrintJson(item), "type"));
+    const std::string parameters = Member(PrintJson(item), "data");
+    EXPECT_EQ("vpn.example.net", Member(parameters, "url"));
+    EXPECT_EQ("user", Member(parameters, "username"));
+    EXPECT_EQ("secret", Member(parameters, "password"));
+    EXPECT_EQ("CORP", Member(parameters, "domain"));
+    EXPECT_EQ("k&y=", Member(parameters, "preSharedKey"));
+
+    // The agent's answer: cJSON's formatted text, unencoded, which itself
+    // holds "&" and "=" and even "&data=".
+    const std::string answerData =
+        "{\n\t\"url\":\t\"vpn.example.net\",\n\t\"preSharedKey\":\t\"k&y=&data=x\",\n"
+        "\t\"serverIp\":\t\"10.8.0.6\",\n"
+        "\t\"networkInterfaces\":\t{\n\t\t\"eth0\":\t[{\n\t\t\t\t\"ip\":\t\"192.168.1.20\",\n"
+        "\t\t\t\t\"mask\":\t\"255.255.255.0\"\n\t\t\t}]\n\t}\n}";
+    ASSERT_EQ(200, cloud
+                       .Device("PUT", "connections/" + std::to_string(request),
+                               "status=vpn-created&data=" + answerData, token)
+                       .status);
+    CloudRequest seen = cloud.Requests().at(0);
+    EXPECT_EQ("vpn-created", seen.status);
+    ASSERT_TRUE(seen.answered);
+    EXPECT_EQ("vpn-created", seen.answerStatus);
+    EXPECT_EQ(answerData, seen.answerData);
+    EXPECT_EQ("10.8.0.6", seen.serverIp);
+    EXPECT_EQ(R"({"eth0":[{"ip":"192.168.1.20","mask":"255.255.255.0"}]})",
+              seen.networkInterfacesJson);
+
+    HttpReply again = Poll("p&w=1");
+    EXPECT_NE(std::string::npos, again.body.find("\"status\":\"vpn-created\"")) << again.body;
+}
+
+TEST_F(DevCloudTest, ErrorAnswersAreRecordedAndNoLongerListed) {
+    int first = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    int second = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    const std::string body = R"(status=error&data={"error":"vpn-disabled"})";
+    ASSERT_EQ(200, cloud.Device("PUT", "connections/" + std::to_string(first), body, token).status);
+
+    std::vector<CloudRequest> requests = cloud.Requests();
+    EXPECT_EQ("error", requests.at(0).status);
+    EXPECT_EQ("error", requests.at(0).answerStatus);
+    EXPECT_EQ(R"({"error":"vpn-disabled"})", requests.at(0).answerData);
+    EXPECT_EQ("", requests.at(0).serverIp);
+    EXPECT_FALSE(requests.at(1).answered);
+
+    HttpReply poll = Poll("");
+    EXPECT_EQ(std::string::npos, poll.body.find("\"id\":" + std::to_string(first) + ","));
+    EXPECT_NE(std::string::npos, poll.body.find("\"id\":" + std::to_string(second) + ","));
+
+    // A status other than "vpn-created" counts as an error too.
+    ASSERT_EQ(
+        200, cloud.Device("PUT", "connections/" + std::to_string(second), "status=odd&data=", token)
+                 .status);
+    EXPECT_EQ("error", cloud.Requests().at(1).status);
+}
+
+TEST_F(DevCloudTest, AnswersToUnknownEndedOrForeignRequestsAreRefused) {
+    int request = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    const std::string body = "status=vpn-created&data={}";
+    for (const char* path : {"connections/0", "connections/9999", "connections/abc"}) {
+        HttpReply reply = cloud.Device("PUT", path, body, token);
+        EXPECT_EQ(404, reply.status) << path;
+        EXPECT_FALSE(Member(reply.body, "message").empty()) << path;
+    }
+    int other = 0;
+    std::string otherPassword, otherToken;
+    ASSERT_TRUE(cloud.Enrol(other, otherPassword, otherToken));
+    EXPECT_EQ(
+        404,
+        cloud.Device("PUT", "connections/" + std::to_string(request), body, otherToken).status);
+    EXPECT_EQ(401, cloud.Device("PUT", "connections/" + std::to_string(request), body).status);
+    EXPECT_EQ(
+        400,
+        cloud.Device("PUT", "connections/" + std::to_string(request), "data={}", token).status);
+    EXPECT_FALSE(cloud.Requests().at(0).answered);
+
+    ASSERT_TRUE(cloud.EndRequest(request));
+    EXPECT_EQ(409,
+              cloud.Device("PUT", "connections/" + std::to_string(request), body, token).status);
+    EXPECT_EQ("ended", cloud.Requests().at(0).status);
+    EXPECT_EQ(404, cloud.Operator("DELETE", "requests/9999").status);
+}
+
+TEST_F(DevCloudTest, DisconnectAllEndsOnlyThisDevicesOpenRequests) {
+    int other = 0;
+    std::string otherPassword, otherToken;
+    ASSERT_TRUE(cloud.Enrol(other, otherPassword, otherToken));
+    int mine = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    int answered = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    int theirs = cloud.CreateVpnRequest(other, "a", "b", "c", "d", "e");
+    ASSERT_EQ(200, cloud
+                       .Device("PUT", "connections/" + std::to_string(answered),
+                               "status=vpn-created&data={}", token)
+                       .status);
+
+    EXPECT_EQ(401, cloud.Device("DELETE", "connections/disconnect-all", "").status);
+    ASSERT_EQ(200, cloud.Device("DELETE", "connections/disconnect-all", "", token).status);
+    EXPECT_EQ(R"({"data":[]})", Poll("").body);
+    std::vector<CloudRequest> requests = cloud.Requests();
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ(mine, requests[0].id);
+    EXPECT_EQ("ended", requests[0].status);
+    EXPECT_EQ("ended", requests[1].status);
+    EXPECT_TRUE(requests[1].answered);  // the answer stays readable
+    EXPECT_EQ(theirs, requests[2].id);
+    EXPECT_EQ("request", requests[2].status);
+}
+
+TEST_F(DevCloudTest, OperatorRefusesBadInput) {
+    EXPECT_EQ(404, cloud.Operator("POST", "devices/9999/requests", R"({"type":"vpn"})").status);
+    EXPECT_EQ(400, cloud.Operator("POST", "devices/1/requests", "not json").status);
+    EXPECT_EQ(
+        404,
+        cloud.Operator("PUT", "devices/9999/connections-password", R"({"password":"x"})").status);
+    EXPECT_EQ(400,
+              cloud.Operator("PUT", "devices/1/connections-password", R"({"password":1})").status);
+    EXPECT_EQ(400, cloud.Operator("POST", "faults", R"({"count":1})").status);
+    EXPECT_EQ(400, cloud.Operator("POST", "faults", R"({"path":"/api/devices","count":0})").status);
+    HttpReply unknown = cloud.Operator("GET", "nothing-here");
+    EXPECT_EQ(404, unknown.status);
+    EXPECT_FALSE(Member(unknown.body, "message").empty());
+}
+
+TEST_F(DevCloudTest, OperatorCanHandTheDeviceAnyDataTextAndStatus) {
+    HttpReply created =
+        cloud.Operator("POST", "devices/" + std::to_string(id) + "/requests",
+                       R"({"type":"vpn","status":"vpn-created","data":"not json"})");
+    ASSERT_EQ(200, created.status);
+    EXPECT_EQ(R"({"data":[{"id":1,"status":"vpn-created","type":"vpn","data":"not json"}]})",
+              Poll("").body);
+}
+
+TEST_F(DevCloudTest, ARestartKeepsDevicesTokensAndRequests) {
+    ASSERT_TRUE(cloud.SetConnectionsPassword(id, "pw"));
+    int request = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    ASSERT_EQ(200, cloud
+                       .Device("PUT", "connections/" + std::to_string(request),
+                               R"(status=vpn-created&data={"serverIp":"10.0.0.9"})", token)
+                       .status);
+    const int port = cloud.port();
+    const int operatorPort = cloud.operatorPort();
+
+    ASSERT_TRUE(cloud.Restart());
+    EXPECT_EQ(port, cloud.port());
+    EXPECT_EQ(operatorPort, cloud.operatorPort());
+    // The running agent keeps its token across a restart of the service.
+    EXPECT_EQ(
+        200,
+        cloud.Device("GET", "devices/" + std::to_string(id) + "/heart-beat", "", token).status);
+    EXPECT_EQ(
+        200,
+        cloud.Device("POST", "devices/" + std::to_string(id) + "/login", Login(password)).status);
+    ASSERT_EQ(1u, cloud.Devices().size());
+    EXPECT_EQ("pw", cloud.Devices().at(0).connectionsPassword);
+    ASSERT_EQ(1u, cloud.Requests().size());
+    EXPECT_EQ("10.0.0.9", cloud.Requests().at(0).serverIp);
+    EXPECT_NE(std::string::npos, Poll("pw").body.find("vpn-created"));
+    int id2 = 0;
+    std::string password2, token2;
+    ASSERT_TRUE(cloud.Enrol(id2, password2, token2));
+    EXPECT_GT(id2, id);
+}
+
+}  // namespace
+}  // namespace lumivo

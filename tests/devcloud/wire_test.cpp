@@ -1,0 +1,376 @@
+// What goes over the device side's wire: the request log, fault injection,
+// the certificates served, and the process's own behaviour.
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/devcloud/devcloud_fixture.h"
+
+namespace lumivo {
+namespace {
+
+// --- clients ---
+
+// Sends raw bytes over TLS (no certificate check) and reads until the
+// server closes; `clean` tells whether it closed with a TLS close notice.
+std::string RawTls(int port, const std::string& bytes, bool* clean = nullptr) {
+    std::string received;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return received;
+    }
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    if (SSL_connect(ssl) == 1 && SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) > 0) {
+        char chunk[4096];
+        int n;
+        while ((n = SSL_read(ssl, chunk, sizeof chunk)) > 0) received.append(chunk, n);
+        if (clean) *clean = SSL_get_error(ssl, n) == SSL_ERROR_ZERO_RETURN;
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+    close(fd);
+    return received;
+}
+
+enum class Check { none, strict, relaxed };
+
+// Accepts what the agent accepts: a date, host-name or unknown-authority
+// error; everything else fails the handshake.
+int RelaxedVerify(int ok, X509_STORE_CTX* store) {
+    switch (X509_STORE_CTX_get_error(store)) {
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+            X509_STORE_CTX_set_error(store, X509_V_OK);
+            return 1;
+        default:
+            return ok;
+    }
+}
+
+CURLcode InstallRelaxedVerify(CURL*, void* sslCtx, void*) {
+    SSL_CTX_set_verify(static_cast<SSL_CTX*>(sslCtx), SSL_VERIFY_PEER, RelaxedVerify);
+    return CURLE_OK;
+}
+
+size_t Collect(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+int CollectSent(CURL*, curl_infotype type, char* data, size_t size, void* target) {
+    if (type == CURLINFO_HEADER_OUT || type == CURLINFO_DATA_OUT)
+        static_cast<std::string*>(target)->append(data, size);
+    return 0;
+}
+
+struct CurlResult {
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    std::string body;
+    std::string sent;  // every byte curl wrote, head and body
+};
+
+CurlResult Curl(const std::string& url, Check check, const std::string& caFile = "",
+                const std::string& body = "", const std::vector<std::string>& headers = {}) {
+    CurlResult result;
+    CURL* curl = curl_easy_init();
+    curl_slist* list = nullptr;
+    for (const std::string& h : headers) list = curl_slist_append(list, h.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    if (!body.empty()) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    }
+    if (check == Check::none) {
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    } else if (check == Check::relaxed) {
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, InstallRelaxedVerify);
+    }
+    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, CollectSent);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &result.sent);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    result.code = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    curl_slist_free_all(list);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+// --- the request log ---
+
+class WireTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(cloud.Start()); }
+    DevCloud cloud;
+};
+
+TEST_F(WireTest, TheLogHoldsEachRequestByteForByteInArrivalOrder) {
+    const std::string body =
+        std::string("secretKey=v61947.02&x=\x01\xff", 26) + std::string(1, '\0') + "end";
+    CurlResult sent =
+        Curl(cloud.baseUrl() + "devices", Check::strict, cloud.certFile(), body,
+             {"x-access-token: tok", "Content-Type: application/x-www-form-urlencoded",
+              "Zeta: last?", "Alpha:  spaced  "});
+    ASSERT_EQ(CURLE_OK, sent.code);
+    ASSERT_EQ(200, sent.status);
+    EXPECT_EQ(401, cloud.Device("GET", "devices/1/heart-beat", "").status);
+
+    std::vector<LoggedCall> log = cloud.Log();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(sent.sent, log[0].head + log[0].body);  // exactly what curl wrote
+    EXPECT_EQ(body, log[0].body);
+    EXPECT_EQ("POST", log[0].method);
+    EXPECT_EQ("/api/devices", log[0].path);
+    EXPECT_TRUE(log[0].complete);
+    EXPECT_EQ(200, log[0].status);
+    std::vector<std::string> names;
+    for (const auto& header : log[0].headers) names.push_back(header.first);
+    const std::vector<std::string> expected = {"Host", "Accept", "x-access-token", "Content-Type",
+                                               "Zeta", "Alpha",  "Content-Length"};
+    EXPECT_EQ(expected, names);
+    EXPECT_EQ("spaced", log[0].headers[5].second);
+    EXPECT_EQ("GET", log[1].method);
+    EXPECT_EQ(401, log[1].status);
+    EXPECT_EQ("", log[1].body);
+
+    ASSERT_TRUE(cloud.ClearLog());
+    EXPECT_TRUE(cloud.Log().empty());
+}
+
+TEST_F(WireTest, AnAgentStyleCallIsLoggedWithItsTwoHeadersAndEmptyBody) {
+    cloud.Device("GET", "devices/7/heart-beat", "", "abc");
+    std::vector<LoggedCall> log = cloud.Log();
+    ASSERT_EQ(1u, log.size());
+    EXPECT_NE(std::string::npos, log[0].head.find("\r\nx-access-token: abc\r\nContent-Type: "
+                                                  "application/x-www-form-urlencoded\r\n"))
+        << log[0].head;
+    EXPECT_TRUE(log[0].body.empty());
+}
+
+TEST_F(WireTest, ABodyAnnouncedWithExpectContinueIsFetched) {
+    // curl asks for "100 Continue" before a body over 1 KB.
+    const std::string body = "secretKey=v61947.02&typeCode=" + std::string(5000, 'x');
+    CurlResult result = Curl(cloud.baseUrl() + "devices", Check::strict, cloud.certFile(),
+                             body, {"Expect: 100-continue"});
+    EXPECT_EQ(200, result.status);
+    ASSERT_EQ(1u, cloud.Log().size());
+    EXPECT_EQ(body, cloud.Log()[0].body);
+}
+
+TEST_F(WireTest, MalformedAndChunkedRequestsGetAClearRefusal) {
+    std::string reply = RawTls(cloud.port(), "garbage\r\n\r\n");
+    EXPECT_EQ(0u, reply.find("HTTP/1.1 400 ")) << reply;
+    EXPECT_NE(std::string::npos, reply.find("\"message\""));
+    reply = RawTls(
+        cloud.port(),
+        "POST /api/devices HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
+    EXPECT_EQ(0u, reply.find("HTTP/1.1 411 ")) << reply;
+    EXPECT_EQ(2u, cloud.Log().size());
+}
+
+TEST_F(WireTest, LocalhostReachesTheServiceOverIpv4AndIpv6) {
+    EXPECT_EQ(CURLE_OK, Curl(cloud.localhostBaseUrl() + "devices", Check::strict, cloud.certFile(),
+                             "secretKey=v61947.02")
+                            .code);
+    CurlResult v6 = Curl("https://[::1]:" + std::to_string(cloud.port()) + "/api/devices",
+                         Check::strict, cloud.certFile(), "secretKey=v61947.02");
+    if (v6.code == CURLE_COULDNT_CONNECT) GTEST_SKIP() << "no IPv6 loopback here";
+    EXPECT_EQ(CURLE_OK, v6.code);
+    EXPECT_EQ(200, v6.status);
+}
+
+// --- faults ---
+
+TEST_F(WireTest, AStatusFaultAnswersTheNextCallsInsteadOfTheService) {
+    ASSERT_TRUE(cloud.AddFault({"/api/devices", 2, 500, "oops", 0, false, -1}));
+    const std::string enrol = "secretKey=v61947.02&typeCode=wince&version=1.1.1";
+    for (int i = 0; i < 2; ++i) {
+        HttpReply reply = cloud.Device("POST", "devices", enrol);
+        EXPECT_EQ(500, reply.status);
+        EXPECT_EQ("oops", reply.body);
+    }
+    EXPECT_TRUE(cloud.Devices().empty());  // the service never saw them
+    EXPECT_EQ(200, cloud.Device("POST", "devices", enrol).status);
+    EXPECT_EQ(500, cloud.Log()[0].status);
+    EXPECT_EQ(3u, cloud.Log().size());
+}
+
+TEST_F(WireTest, FaultsMatchTheirPathOnlyAndCanBeCleared) {
+    ASSERT_TRUE(cloud.AddFault({"/api/connections/check-requests", 5, 503, "", 0, false, -1}));
+    EXPECT_EQ(401, cloud.Device("GET", "devices/1/heart-beat", "").status);
+    EXPECT_EQ(503, cloud.Device("POST", "connections/check-requests", "password=").status);
+    ASSERT_TRUE(cloud.ClearFaults());
+    EXPECT_EQ(401, cloud.Device("POST", "connections/check-requests", "password=").status);
+}
+
+TEST_F(WireTest, ADelayHoldsTheAnswerBack) {
+    ASSERT_TRUE(cloud.AddFault({"/api/devices", 1, 0, "", 400, false, -1}));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(404, cloud.Device("POST", "devices", "secretKey=wrong").status);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(400));
+}
+
+TEST_F(WireTest, ADropCutsTheAnswerInsideItsBodyWithoutACloseNotice) {
+    ASSERT_TRUE(cloud.AddFault({"/api/devices", 1, 0, "", 0, true, -1}));
+    bool clean = true;
+    std::string reply = RawTls(cloud.port(),
+                               "POST /api/devices HTTP/1.1\r\nHost: x\r\nContent-Length: 9\r\n\r\n"
+                               "secretKey",
+                               &clean);
+    EXPECT_FALSE(clean);
+    ASSERT_EQ(0u, reply.find("HTTP/1.1 404 ")) << reply;
+    std::size_t bodyStart = reply.find("\r\n\r\n") + 4;
+    std::size_t length =
+        std::strtoul(reply.c_str() + reply.find("Content-Length: ") + 16, nullptr, 10);
+    EXPECT_LT(reply.size() - bodyStart, length);
+    EXPECT_GT(reply.size() - bodyStart, 0u);
+    EXPECT_EQ(404, cloud.Log()[0].status);  // the head went out
+
+    // With curl the cut shows as a transfer error, not a short success.
+    ASSERT_TRUE(cloud.AddFault({"/api/devices", 1, 0, "", 0, true, -1}));
+    CurlResult cut = Curl(cloud.baseUrl() + "devices", Check::none, "", "secretKey=x");
+    EXPECT_NE(CURLE_OK, cut.code);
+}
+
+TEST_F(WireTest, ADropAfterNoBytesGivesNoAnswerAtAll) {
+    ASSERT_TRUE(cloud.AddFault({"/api/devices/1/heart-beat", 1, 200, "{}", 0, true, 0}));
+    bool clean = true;
+    std::string reply =
+        RawTls(cloud.port(), "GET /api/devices/1/heart-beat HTTP/1.1\r\nHost: x\r\n\r\n", &clean);
+    EXPECT_EQ("", reply);
+    EXPECT_FALSE(clean);
+    EXPECT_EQ(0, cloud.Log()[0].status);
+    EXPECT_EQ(CURLE_OK, Curl(cloud.baseUrl() + "devices/1/heart-beat", Check::none).code);
+}
+
+TEST_F(WireTest, AStopCutsADelayShort) {
+    ASSERT_TRUE(cloud.AddFault({"/api/devices", 1, 0, "", 60000, false, -1}));
+    std::thread caller([this] { cloud.Device("POST", "devices", ""); });
+    usleep(300000);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(cloud.Stop());
+    caller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// --- certificates ---
+
+struct CertCase {
+    const char* name;
+    std::vector<std::string> args;
+    bool strictPasses;
+    bool relaxedPasses;
+};
+
+void PrintTo(const CertCase& c, std::ostream* os) { *os << c.name; }
+
+class CertificateTest : public ::testing::TestWithParam<CertCase> {};
+
+TEST_P(CertificateTest, TheAgentsRelaxedChecksAcceptOnlyWhatTheyShould) {
+    const CertCase& c = GetParam();
+    DevCloud cloud(c.args);
+    ASSERT_TRUE(cloud.Start());
+    const std::string served =
+        cloud.dataDir() + (c.args.empty() ? "/cert.pem" : "/cert-variant.pem");
+    const std::string url = cloud.localhostBaseUrl() + "devices";
+    CurlResult strict = Curl(url, Check::strict, served, "secretKey=x");
+    CurlResult relaxed = Curl(url, Check::relaxed, "", "secretKey=x");
+    EXPECT_EQ(c.strictPasses, strict.code == CURLE_OK) << curl_easy_strerror(strict.code);
+    EXPECT_EQ(c.relaxedPasses, relaxed.code == CURLE_OK) << curl_easy_strerror(relaxed.code);
+    if (c.relaxedPasses) {
+        EXPECT_EQ(404, relaxed.status);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, CertificateTest,
+    ::testing::Values(CertCase{"normal", {}, true, true},
+                      CertCase{"otherHost", {"--cert-host", "other.example"}, false, true},
+                      CertCase{"expired", {"--cert-expired"}, false, true},
+                      CertCase{"badSignature", {"--cert-bad-signature"}, false, false},
+                      CertCase{"clientPurpose", {"--cert-purpose", "client"}, false, false}),
+    [](const ::testing::TestParamInfo<CertCase>& info) { return std::string(info.param.name); });
+
+TEST(DevCloudCertificate, TheNormalCertificateIsKeptAcrossRestarts) {
+    DevCloud cloud;
+    ASSERT_TRUE(cloud.Start());
+    CurlResult first = Curl(cloud.baseUrl() + "devices", Check::strict, cloud.certFile(), "");
+    ASSERT_TRUE(cloud.Restart());
+    // Still trusted through the file a client took at the first start.
+    CurlResult second = Curl(cloud.baseUrl() + "devices", Check::strict, cloud.certFile(), "");
+    EXPECT_EQ(CURLE_OK, first.code);
+    EXPECT_EQ(CURLE_OK, second.code);
+}
+
+// --- the process ---
+
+TEST(DevCloudProcess, PrintsOneListeningLineAndStopsCleanlyOnSigint) {
+    DevCloud cloud({"--prefix", "/v2/"});
+    ASSERT_TRUE(cloud.Start());
+    EXPECT_EQ("devcloud listening on https://127.0.0.1:" + std::to_string(cloud.port()) +
+                  "/v2/ operator http://127.0.0.1:" + std::to_string(cloud.operatorPort()) + "/",
+              cloud.listeningLine());
+    int id = 0;
+    std::string password, token;
+    EXPECT_TRUE(cloud.Enrol(id, password, token));
+    EXPECT_TRUE(cloud.Stop(SIGINT));
+}
+
+TEST(DevCloudProcess, RefusesBadOptionsWithAMessage) {
+    for (const char* args : {"--port abc", "--port 70000", "--bogus", "--prefix api",
+                             "--cert-purpose other", "--data-dir"}) {
+        std::string command = std::string(DEVCLOUD_BINARY) + " " + args + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(nullptr, pipe);
+        std::string output;
+        char chunk[256];
+        while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+        int status = pclose(pipe);
+        EXPECT_EQ(2, WEXITSTATUS(status)) << args;
+        EXPECT_NE(std::string::npos, output.find("devcloud: ")) << args;
+    }
+}
+
+TEST(DevCloudProcess, ABusyPortIsReportedNotIgnored) {
+    DevCloud first;
+    ASSERT_TRUE(first.Start());
+    DevCloud second({}, first.port(), 0);
+    EXPECT_FALSE(second.Start());
+}
+
+}  // namespace
+}  // namespace lumivo
