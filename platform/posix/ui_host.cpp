@@ -214,6 +214,10 @@ bool PosixUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
         system_->SetWindowTitle(window, text);
     }
     if (window->className == "Edit") SendCommand(window, EN_CHANGE);
+    // Edit controls may hold passwords: only static texts go to the trace.
+    if (window->className == "Static" && window->parent != nullptr) {
+        Trace("text " + ItemName(window) + " \"" + Narrow(text) + "\"");
+    }
     return true;
 }
 
@@ -227,6 +231,9 @@ bool PosixUi::EnableWindow(WindowHandle handle, bool enable) {
     if (window == nullptr) return false;
     const bool wasDisabled = !window->enabled;
     window->enabled = enable;
+    if (wasDisabled == enable && window->className == "Button" && window->parent != nullptr) {
+        Trace("button " + ItemName(window) + (enable ? " enabled" : " disabled"));
+    }
     return wasDisabled;
 }
 
@@ -582,6 +589,10 @@ void PosixUi::Trace(const std::string& line) const {
         std::fprintf(file, "%s\n", line.c_str());
         std::fclose(file);
     }
+}
+
+std::string PosixUi::ItemName(const Window* control) const {
+    return std::to_string(control->parent->templateId) + "/" + std::to_string(control->id);
 }
 
 std::string PosixUi::Describe(const Window* window) const {

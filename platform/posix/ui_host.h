@@ -15,7 +15,9 @@
 //
 // With LUMIVO_UI_TRACE=<file> every visible change is appended to the file
 // as one line: dialogs and pages shown or hidden (with size), tab selection,
-// tray icon added, changed or deleted (with icon number and tooltip).
+// tray icon added, changed or deleted (with icon number and tooltip), static
+// texts set and buttons enabled or disabled (as template/control id). Texts
+// of edit controls are left out: they may be passwords.
 
 #include <cstdint>
 #include <map>
@@ -130,6 +132,7 @@ class PosixUi : public UiPort {
     void SendTrayMouse(unsigned mouseMessage);
     void Trace(const std::string& line) const;
     std::string Describe(const Window* window) const;
+    std::string ItemName(const Window* control) const;
 
     PosixSystem* system_;
     ResourceScript script_;

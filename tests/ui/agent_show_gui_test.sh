@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole agent, headless, against devcloud: it starts hidden with its tray
-# icon; a second copy started with -g shows its dialog; SIGTERM ends it through
-# the exit command (tray icon removed) and shutdown tells the service.
+# icon; a second copy started with -g shows its dialog; a VPN request brings
+# the VPN image and the address, its end the normal look again; SIGTERM ends
+# the agent through the exit command (tray icon removed) and shutdown tells
+# the service.
 # Usage: agent_show_gui_test.sh AGENT DEVCLOUD
 set -euo pipefail
 agent=$1
@@ -48,6 +50,7 @@ export LUMIVO_RUNTIME_DIR="$work/run"
 export LUMIVO_UI_TRACE="$work/trace"
 mkdir -p "$LUMIVO_DEVICE_ROOT" "$LUMIVO_RUNTIME_DIR"
 
+# First start: the device enrols; the agent runs hidden.
 "$agent" -d >"$work/agent.out" 2>&1 &
 agent_pid=$!
 wait_for "$work/trace" 'tray add icon 142 tip "Lumivo Runtime"'
@@ -65,4 +68,26 @@ agent_pid=""
 tail -n 1 "$work/trace" | grep -qxF "tray delete" || fail "the tray icon was not removed last"
 curl -s "$operator/log" | grep -q 'connections/disconnect-all' ||
   fail "shutdown did not tell the service"
+
+# Second start: logged in, with connections and the VPN switched on.
+: >"$work/trace"
+"$agent" -d -c=true -n=true >"$work/agent.out" 2>&1 &
+agent_pid=$!
+wait_for "$work/trace" 'tray add icon 142 tip "Lumivo Runtime"'
+# The operator asks for a VPN; the simulated RAS dials it on the next tick.
+request=$(curl -s -X POST "$operator/devices/1/requests" \
+  -d '{"url":"vpn.example.net","username":"u","password":"p","domain":"","preSharedKey":"k"}')
+id=$(sed -E 's/.*"id":[[:space:]]*([0-9]+).*/\1/' <<<"$request")
+[ -n "$id" ] || fail "no request made: $request"
+wait_for "$work/trace" 'tray modify icon 143 tip "Lumivo Runtime"'
+wait_for "$work/trace" 'button 156/1018 enabled'
+grep -q '^text 156/1019 "[0-9.]*"$' "$work/trace" || fail "no VPN address shown"
+# The operator ends it: the next poll lists nothing and the VPN goes.
+curl -s -X DELETE "$operator/requests/$id" >/dev/null
+wait_for "$work/trace" 'tray modify icon 142 tip "Lumivo Runtime"'
+tail -n 3 "$work/trace" | grep -qxF 'text 156/1019 "DISCONNECTED"' || fail "address still shown"
+
+kill -TERM "$agent_pid"
+wait "$agent_pid" || fail "agent ended with status $?"
+agent_pid=""
 echo "PASS"

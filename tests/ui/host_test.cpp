@@ -29,6 +29,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 class HostTest : public ::testing::Test {
   protected:
@@ -404,6 +405,8 @@ TEST(HostTrace, VisibleChangesAreWrittenToTheTraceFile) {
         Agent agent;
         agent.ports.system = &system;
         agent.ports.ui = &ui;
+        agent.settings.password = "pw-device";
+        agent.settings.connectionsPassword = "pw-connections";
         CMainDialog dialog(agent, productName);
         ASSERT_TRUE(dialog.Create());
         ui.TapTrayIcon();
@@ -417,10 +420,16 @@ TEST(HostTrace, VisibleChangesAreWrittenToTheTraceFile) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     EXPECT_THAT(lines,
-                ElementsAre("tray add icon 142 tip \"Lumivo Runtime\"", "page 156 shown 420x164",
+                ElementsAre("tray add icon 142 tip \"Lumivo Runtime\"",
+                            "text 156/1019 \"DISCONNECTED\"", "button 156/1018 disabled",
+                            "page 156 shown 420x164", "button 804/1022 disabled",
+                            "text 805/1022 \"Lumivo Runtime\"", "text 805/1023 \"1.1.1\"",
+                            "text 805/1024 \"" + std::string(copyrightLine) + "\"",
                             "dialog 802 shown 480x272", "tab 2 selected", "page 156 hidden 420x164",
                             "page 805 shown 420x164", "tray modify icon 143 tip \"Lumivo Runtime\"",
                             "dialog 802 hidden 480x272", "tray delete"));
+    // The passwords in the edit controls stay out of it.
+    for (const std::string& line : lines) EXPECT_THAT(line, Not(HasSubstr("pw-")));
 }
 
 }  // namespace
