@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -121,8 +123,13 @@ struct Watchdog {
     bool connected = false;
     std::uint64_t bytes = 0;
     std::chrono::steady_clock::time_point lastProgress;
+    std::chrono::steady_clock::time_point lastLook;  // of the sockets' counters
     bool timedOut = false;
 };
+
+// curl calls the progress function many times per request; the counters of a
+// 30 s limit need no closer look than this.
+constexpr auto kWatchdogLookInterval = std::chrono::milliseconds(250);
 
 curl_socket_t OpenSocket(void* userData, curlsocktype /*purpose*/, curl_sockaddr* address) {
     curl_socket_t fd = socket(address->family, address->socktype, address->protocol);
@@ -139,6 +146,8 @@ int CloseSocket(void* userData, curl_socket_t fd) {
 int CheckProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* watchdog = static_cast<Watchdog*>(userData);
     const auto now = std::chrono::steady_clock::now();
+    if (now - watchdog->lastLook < kWatchdogLookInterval) return 0;
+    watchdog->lastLook = now;
     bool established = false;
     std::uint64_t bytes = 0;
     for (curl_socket_t fd : watchdog->sockets) {
@@ -255,12 +264,12 @@ bool UrlPart(CURLU* url, CURLUPart part, unsigned flags, std::string& out) {
 
 }  // namespace
 
-CurlInternet::CurlInternet(Timeouts timeouts, std::string connectTo)
+CurlInternet::CurlInternet(Timeouts timeouts, std::string connectTo, bool resumeTlsSessions)
     : timeouts_(timeouts), connectTo_(std::move(connectTo)) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     // TLS sessions are resumed across requests, as the platform's own TLS
     // stack does for the whole process; it only shortens the handshake.
-    share_ = curl_share_init();
+    if (resumeTlsSessions) share_ = curl_share_init();
     if (share_ != nullptr) curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 }
 
@@ -276,7 +285,17 @@ X509_STORE* CurlInternet::TrustStore() {
         ++trustStoreLoads_;
         trustStore_ = X509_STORE_new();
         if (trustStore_ != nullptr) {
-            X509_STORE_set_default_paths(trustStore_);
+            // The system's bundle file and hashed folder, as the default paths
+            // name them, but not the default store URI: through that, every
+            // issuer missing from the bundle (that of any self-signed server)
+            // costs a listing of the whole certificate folder, per handshake.
+            const char* file = std::getenv(X509_get_default_cert_file_env());
+            const char* folder = std::getenv(X509_get_default_cert_dir_env());
+            X509_STORE_load_file(trustStore_,
+                                 file != nullptr ? file : X509_get_default_cert_file());
+            X509_STORE_load_path(trustStore_,
+                                 folder != nullptr ? folder : X509_get_default_cert_dir());
+            ERR_clear_error();  // a missing bundle or folder only means fewer authorities
             // A self-signed certificate is let through as one of an unknown
             // authority, but only when its own signature holds.
             X509_STORE_set_flags(trustStore_,

@@ -30,7 +30,10 @@ class CurlInternet : public InternetPort {
     // (empty parts match any), sends requests for one host and port to another
     // address without changing the URL, the Host header or the name the
     // certificate is checked for: a development service on a free port.
-    explicit CurlInternet(Timeouts timeouts = Timeouts{}, std::string connectTo = std::string());
+    // resumeTlsSessions false leaves the session cache out: every handshake is a
+    // full one (only for measuring what resumption saves; the agent keeps it on).
+    explicit CurlInternet(Timeouts timeouts = Timeouts{}, std::string connectTo = std::string(),
+                          bool resumeTlsSessions = true);
     ~CurlInternet() override;
     CurlInternet(const CurlInternet&) = delete;
     CurlInternet& operator=(const CurlInternet&) = delete;
