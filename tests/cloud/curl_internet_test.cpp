@@ -79,15 +79,20 @@ TEST(CurlInternetTest, DefaultTimeoutsAreThoseOfTheWindowsInternetStack) {
     EXPECT_EQ(internet.GetTimeouts().noProgressSeconds, 30);
 }
 
-TEST(CurlInternetTest, ServiceThatIsNotListeningCannotBeConnected) {
+TEST(CurlInternetTest, UnreachableServiceGivesTheWinInetNumberStatus0AndNetworkError) {
     SilentListener listener;
     const int port = listener.Port();
     listener.Close();
-    CurlInternet internet(CurlTimeouts{}, ConnectTo(port));
-    Outcome outcome = Send(internet, "GET", "devices/1/heart-beat");
+    CurlInternet refused(CurlTimeouts{}, ConnectTo(port));
+    Outcome outcome = Send(refused, "GET", "devices/1/heart-beat");
     EXPECT_THAT(outcome.lines, ElementsAre("12029", "Could not read data", "Network error"));
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.reply, "");
+
+    // ".invalid" never resolves (RFC 6761).
+    CurlInternet unresolved(CurlTimeouts{}, "::no-such-host.invalid:443");
+    EXPECT_THAT(Send(unresolved, "GET", "x").lines,
+                ElementsAre("12007", "Could not read data", "Network error"));
 }
 
 TEST(CurlInternetTest, ServiceThatDoesNotAnswerTimesOutWithoutProgress) {
