@@ -1,7 +1,11 @@
 // Windows entry point: the Win32 adapters behind the ports, one Agent over
 // them, and the agent's whole run. The exit status is 0 on every path.
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +22,12 @@ int main() {
     using namespace lumivo;
     // Multibyte conversion follows the system's code page, as on the device.
     std::setlocale(LC_CTYPE, "");
+#ifndef _WIN32_WCE
+    // Every console line ends in a single line feed, as on the board: the
+    // desktop C library would otherwise write CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
 
     Win32System system;
     Win32Files files;
