@@ -10,8 +10,8 @@
 #include "app/agent.h"
 #include "app/constants.h"
 #include "app/text.h"
-#include "cloud/devcloud_process.h"
 #include "cloud/transport.h"
+#include "devcloud/devcloud_fixture.h"
 #include "fakes/console_capture.h"
 #include "platform/posix/internet_curl.h"
 
@@ -34,9 +34,10 @@ class CurlDevcloudTest : public ::testing::Test {
   protected:
     // Starts devcloud with the given options and an adapter that reaches it.
     void Start(std::vector<std::string> options = {}) {
-        devcloud = std::make_unique<test::DevcloudProcess>(std::move(options));
-        ASSERT_TRUE(devcloud->Running()) << "devcloud did not start";
-        internet = std::make_unique<CurlInternet>(CurlTimeouts{}, devcloud->ConnectTo());
+        devcloud = std::make_unique<DevCloud>(std::move(options));
+        ASSERT_TRUE(devcloud->Start()) << "devcloud did not start";
+        internet = std::make_unique<CurlInternet>(
+            CurlTimeouts{}, "localhost:8443:127.0.0.1:" + std::to_string(devcloud->port()));
         agent.ports.internet = internet.get();
     }
     Outcome Send(const std::string& method, const std::string& path, const std::string& body) {
@@ -57,10 +58,7 @@ class CurlDevcloudTest : public ::testing::Test {
         GetJsonString(tree.get(), "token", agent.accessToken);
         return id;
     }
-    // The request log's entries, parsed (owned by the returned tree).
-    cJSON* Log() { return ParseJson(devcloud->Operator("GET", "/log")); }
-
-    std::unique_ptr<test::DevcloudProcess> devcloud;
+    std::unique_ptr<DevCloud> devcloud;
     std::unique_ptr<CurlInternet> internet;
     Agent agent;
 };
@@ -100,41 +98,30 @@ TEST_F(CurlDevcloudTest, HeaderBlockAndBodyGoOverTheWireAsGiven) {
     Send("GET", "devices/" + IntToText(id) + "/heart-beat", "");
     Send("PUT", "connections/999", "status=error&data={\"a\":\"b=c&d\"}");
 
-    JsonTree log(Log());
-    ASSERT_EQ(cJSON_GetArraySize(log.get()), 3);
-    auto headers = [&log](int index) {
-        std::vector<std::string> names;
-        const cJSON* list =
-            cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(log.get(), index), "headers");
-        const cJSON* pair = nullptr;
-        cJSON_ArrayForEach(pair, list) {
-            names.push_back(cJSON_GetArrayItem(pair, 0)->valuestring + std::string(": ") +
-                            cJSON_GetArrayItem(pair, 1)->valuestring);
-        }
-        return names;
+    std::vector<LoggedCall> log = devcloud->Log();
+    ASSERT_EQ(log.size(), 3u);
+    auto headers = [&log](std::size_t index) {
+        std::vector<std::string> lines;
+        for (const auto& [name, value] : log[index].headers) lines.push_back(name + ": " + value);
+        return lines;
     };
-    auto field = [&log](int index, const char* name) {
-        std::string text;
-        GetJsonString(cJSON_GetArrayItem(log.get(), index), name, text);
-        return text;
-    };
-    EXPECT_EQ(field(0, "method"), "POST");
-    EXPECT_EQ(field(0, "path"), "/api/devices");
-    EXPECT_EQ(field(0, "body"), kEnrolBody);
+    EXPECT_EQ(log[0].method, "POST");
+    EXPECT_EQ(log[0].path, "/api/devices");
+    EXPECT_EQ(log[0].body, kEnrolBody);
     EXPECT_THAT(headers(0), ElementsAre("Host: localhost:8443",
                                         "Content-Type: application/x-www-form-urlencoded",
                                         "User-Agent: Lumivo Device", "Content-Length: 48"));
 
-    EXPECT_EQ(field(1, "method"), "GET");
-    EXPECT_EQ(field(1, "path"), "/api/devices/" + IntToText(id) + "/heart-beat");
-    EXPECT_EQ(field(1, "body"), "");
+    EXPECT_EQ(log[1].method, "GET");
+    EXPECT_EQ(log[1].path, "/api/devices/" + IntToText(id) + "/heart-beat");
+    EXPECT_EQ(log[1].body, "");
     EXPECT_THAT(headers(1),
                 ElementsAre("Host: localhost:8443", "x-access-token: " + agent.accessToken,
                             "Content-Type: application/x-www-form-urlencoded",
                             "User-Agent: Lumivo Device"));
 
-    EXPECT_EQ(field(2, "method"), "PUT");
-    EXPECT_EQ(field(2, "body"), "status=error&data={\"a\":\"b=c&d\"}");
+    EXPECT_EQ(log[2].method, "PUT");
+    EXPECT_EQ(log[2].body, "status=error&data={\"a\":\"b=c&d\"}");
 }
 
 TEST_F(CurlDevcloudTest, ReplyIsServedInTheSizesAskedFor) {
@@ -181,26 +168,29 @@ TEST_F(CurlDevcloudTest, ReplyIsServedInTheSizesAskedFor) {
 TEST_F(CurlDevcloudTest, ServiceErrorsAndCutRepliesReachTheCaller) {
     Start();
     const int id = Enrol();
-    const std::string path = "/api/devices/" + IntToText(id) + "/heart-beat";
-    devcloud->Operator(
-        "POST", "/faults",
-        R"({"path":")" + path +
-            R"(","count":1,"status":500,"body":"{\"message\":\"Down for repair\"}"})");
-    EXPECT_THAT(Send("GET", "devices/" + IntToText(id) + "/heart-beat", "").lines,
+    const std::string beat = "devices/" + IntToText(id) + "/heart-beat";
+    FaultSpec fault;
+    fault.path = "/api/" + beat;
+    fault.status = 500;
+    fault.body = R"({"message":"Down for repair"})";
+    ASSERT_TRUE(devcloud->AddFault(fault));
+    EXPECT_THAT(Send("GET", beat, "").lines,
                 ElementsAre(R"({"message":"Down for repair"})", "Error 500", "Down for repair"));
 
     // Dropped inside the body: the status came, the reply did not.
-    devcloud->Operator("POST", "/faults", R"({"path":")" + path + R"(","count":1,"drop":true})");
-    Outcome cut = Send("GET", "devices/" + IntToText(id) + "/heart-beat", "");
+    fault = FaultSpec{};
+    fault.path = "/api/" + beat;
+    fault.drop = true;
+    ASSERT_TRUE(devcloud->AddFault(fault));
+    Outcome cut = Send("GET", beat, "");
     EXPECT_THAT(cut.lines, ElementsAre("Could not read data", "Network error"));
     EXPECT_EQ(cut.reply, "");
 
     // Dropped before any of the head: no status at all.
-    devcloud->Operator("POST", "/faults",
-                       R"({"path":")" + path + R"(","count":1,"drop":true,"dropAfterBytes":0})");
-    Outcome nothing = Send("GET", "devices/" + IntToText(id) + "/heart-beat", "");
-    ASSERT_EQ(nothing.lines.size(), 3u);
-    EXPECT_EQ(nothing.lines[0], "12152");
+    fault.dropAfterBytes = 0;
+    ASSERT_TRUE(devcloud->AddFault(fault));
+    Outcome nothing = Send("GET", beat, "");
+    EXPECT_THAT(nothing.lines, ElementsAre("12152", "Could not read data", "Network error"));
     EXPECT_EQ(nothing.status, 0);
 }
 

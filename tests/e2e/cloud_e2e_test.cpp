@@ -11,7 +11,7 @@
 
 #include "app/text.h"
 #include "cloud/child_process.h"
-#include "cloud/devcloud_process.h"
+#include "devcloud/devcloud_fixture.h"
 
 namespace lumivo {
 namespace {
@@ -24,59 +24,42 @@ double Seconds(Clock::duration duration) { return std::chrono::duration<double>(
 class CloudEndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(devcloud.Running()) << "devcloud did not start";
-        std::filesystem::create_directories(devcloud.Folder() / "device");
-        std::filesystem::create_directories(devcloud.Folder() / "run");
+        ASSERT_TRUE(devcloud.Start()) << "devcloud did not start";
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumivo-e2e-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        std::filesystem::create_directories(folder / "device");
+        std::filesystem::create_directories(folder / "run");
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
     }
     std::unique_ptr<test::ChildProcess> StartAgent() {
         auto agent = std::make_unique<test::ChildProcess>(
             AGENT_BINARY, std::vector<std::string>{"-d"},
             std::vector<std::string>{
-                "LUMIVO_CONNECT_TO=" + devcloud.ConnectTo(),
-                "LUMIVO_DEVICE_ROOT=" + (devcloud.Folder() / "device").string(),
-                "LUMIVO_RUNTIME_DIR=" + (devcloud.Folder() / "run").string()});
+                "LUMIVO_CONNECT_TO=localhost:8443:127.0.0.1:" + std::to_string(devcloud.port()),
+                "LUMIVO_DEVICE_ROOT=" + (folder / "device").string(),
+                "LUMIVO_RUNTIME_DIR=" + (folder / "run").string()});
         EXPECT_TRUE(agent->Started());
         return agent;
     }
-    std::filesystem::path SettingsFile() const {
-        return devcloud.Folder() / "device" / "BOOT" / "env.json";
-    }
+    std::filesystem::path SettingsFile() const { return folder / "device" / "BOOT" / "env.json"; }
     std::string ReadSettings() const {
         std::ifstream in(SettingsFile(), std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
     }
-    void WriteSettings(const std::string& text) const {
-        std::filesystem::create_directories(SettingsFile().parent_path());
-        std::ofstream(SettingsFile(), std::ios::binary) << text;
+    static std::string Header(const LoggedCall& call, std::size_t index) {
+        if (index >= call.headers.size()) return std::string();
+        return call.headers[index].first + ": " + call.headers[index].second;
     }
 
-    // One entry of devcloud's request log.
-    struct Entry {
-        std::string method, path, body;
-        std::vector<std::string> headers;  // "Name: value", in the order received
-    };
-    std::vector<Entry> Log() {
-        std::vector<Entry> entries;
-        JsonTree log(ParseJson(devcloud.Operator("GET", "/log")));
-        const cJSON* item = nullptr;
-        cJSON_ArrayForEach(item, log.get()) {
-            Entry entry;
-            GetJsonString(item, "method", entry.method);
-            GetJsonString(item, "path", entry.path);
-            GetJsonString(item, "body", entry.body);
-            const cJSON* pair = nullptr;
-            cJSON_ArrayForEach(pair, cJSON_GetObjectItemCaseSensitive(item, "headers")) {
-                entry.headers.push_back(std::string(cJSON_GetArrayItem(pair, 0)->valuestring) +
-                                        ": " + cJSON_GetArrayItem(pair, 1)->valuestring);
-            }
-            entries.push_back(entry);
-        }
-        return entries;
-    }
-
-    test::DevcloudProcess devcloud;
+    DevCloud devcloud;
+    std::filesystem::path folder;
 };
 
 TEST_F(CloudEndToEndTest, FirstStartEnrolsAndBeatsEveryFiveSecondsNextStartLogsIn) {
@@ -106,7 +89,7 @@ TEST_F(CloudEndToEndTest, FirstStartEnrolsAndBeatsEveryFiveSecondsNextStartLogsI
                                   "\",\n\t\"connectionsEnabled\":\tfalse,\n\t"
                                   "\"connectionsPassword\":\t\"\",\n\t\"vpnEnabled\":\tfalse\n}");
 
-    std::vector<Entry> log = Log();
+    std::vector<LoggedCall> log = devcloud.Log();
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[0].method, "POST");
     EXPECT_EQ(log[0].path, "/api/devices");
@@ -115,13 +98,12 @@ TEST_F(CloudEndToEndTest, FirstStartEnrolsAndBeatsEveryFiveSecondsNextStartLogsI
         EXPECT_EQ(log[i].method, "GET");
         EXPECT_EQ(log[i].path, "/api/devices/" + IntToText(id) + "/heart-beat");
         EXPECT_EQ(log[i].body, "");
-        ASSERT_GE(log[i].headers.size(), 3u);
-        EXPECT_EQ(log[i].headers[0], "Host: localhost:8443");
-        EXPECT_EQ(log[i].headers[1], "x-access-token: " + token);
-        EXPECT_EQ(log[i].headers[2], "Content-Type: application/x-www-form-urlencoded");
+        EXPECT_EQ(Header(log[i], 0), "Host: localhost:8443");
+        EXPECT_EQ(Header(log[i], 1), "x-access-token: " + token);
+        EXPECT_EQ(Header(log[i], 2), "Content-Type: application/x-www-form-urlencoded");
     }
 
-    devcloud.Operator("DELETE", "/log");
+    devcloud.ClearLog();
     auto second = StartAgent();
     const int loggedIn = second->WaitForLine("Ok 200", 15);
     ASSERT_GE(loggedIn, 0) << testing::PrintToString(second->Texts());
@@ -132,12 +114,12 @@ TEST_F(CloudEndToEndTest, FirstStartEnrolsAndBeatsEveryFiveSecondsNextStartLogsI
     ASSERT_GE(texts.size(), 2u);
     EXPECT_EQ(texts[0], "Id: " + IntToText(id));
     EXPECT_EQ(texts[1], "Password: " + password);
-    log = Log();
+    log = devcloud.Log();
     ASSERT_GE(log.size(), 1u);
     EXPECT_EQ(log[0].method, "POST");
     EXPECT_EQ(log[0].path, "/api/devices/" + IntToText(id) + "/login");
     EXPECT_EQ(log[0].body, "secretKey=v61947.02&password=" + password + "&version=1.1.1");
-    for (const Entry& entry : log) EXPECT_NE(entry.path, "/api/devices");
+    for (const LoggedCall& entry : log) EXPECT_NE(entry.path, "/api/devices");
 }
 
 // Waits for one 30 s sign-in retry.
@@ -152,10 +134,12 @@ TEST_F(CloudEndToEndTest, RefusedLoginIsLoggedAndRetriedAsALogin) {
     std::int32_t id = 0;
     ASSERT_TRUE(GetJsonInt(settings.get(), "id", id));
     const std::string loginPath = "/api/devices/" + IntToText(id) + "/login";
-    devcloud.Operator("POST", "/faults",
-                      R"({"path":")" + loginPath +
-                          R"(","count":1,"status":404,"body":"{\"message\":\"Device unknown\"}"})");
-    devcloud.Operator("DELETE", "/log");
+    FaultSpec refusal;
+    refusal.path = loginPath;
+    refusal.status = 404;
+    refusal.body = R"({"message":"Device unknown"})";
+    ASSERT_TRUE(devcloud.AddFault(refusal));
+    devcloud.ClearLog();
 
     auto agent = StartAgent();
     int refused = agent->WaitForLine("Error during login of the device", 15);
@@ -172,11 +156,11 @@ TEST_F(CloudEndToEndTest, RefusedLoginIsLoggedAndRetriedAsALogin) {
     EXPECT_GT(pause, 29.5);
     EXPECT_LT(pause, 35.0);
 
-    std::vector<Entry> log = Log();
+    std::vector<LoggedCall> log = devcloud.Log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0].path, loginPath);
     EXPECT_EQ(log[1].path, loginPath);
-    for (const Entry& entry : log) EXPECT_NE(entry.path, "/api/devices");
+    for (const LoggedCall& entry : log) EXPECT_NE(entry.path, "/api/devices");
 }
 
 }  // namespace
