@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything, starts devcloud on this machine and runs the agent with
 # "-d" against it: the first start enrols the device and writes its settings
-# file, then the agent sends a heart-beat every 5 s; the second start logs in.
+# file, then the agent sends a heart-beat every 5 s; the second start logs in;
+# a third start answers a VPN request that devcloud's operator created, over
+# the simulated remote-access service, until the operator ends it.
 #
 # Everything lives in a temporary folder that is removed at the end (set
 # KEEP=1 to keep it). AGENT_SECONDS sets how long each run lasts (default 20).
@@ -81,3 +83,52 @@ for entry in json.load(sys.stdin):
 section "The device as devcloud sees it"
 curl -s "$operator/devices"
 echo
+
+# ---- Remote connections: a VPN round trip over the simulated RAS ----
+# Linux has no remote-access service; the agent's VPN code runs over a
+# simulation (docs/vpn-simulation.md) whose outcomes this file scripts.
+device_id=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["id"])' "$LUMIVO_DEVICE_ROOT/BOOT/env.json")
+export LUMIVO_RAS_SCRIPT="$work/ras-script"
+printf 'address=10.99.0.2\n' >"$LUMIVO_RAS_SCRIPT"
+curl -s -X DELETE "$operator/log" >/dev/null
+
+section "VPN: the operator sets the connections password and asks device $device_id for a VPN"
+curl -s -X PUT -d '{"password":"demo"}' "$operator/devices/$device_id/connections-password" >/dev/null
+request=$(curl -s -X POST \
+  -d '{"type":"vpn","url":"vpn.example.net","username":"dev","password":"pw","domain":"CORP","preSharedKey":"psk"}' \
+  "$operator/devices/$device_id/requests" | python3 -c 'import json,sys; print(json.load(sys.stdin)["id"])')
+echo "request $request created"
+
+section "VPN: the agent with connections and VPN on (-c -n -p=demo) answers it"
+"$agent" -d -c -n -p=demo &
+agent_pid=$!
+show_request() {
+  curl -s "$operator/requests" | python3 -c '
+import json, sys
+for r in json.load(sys.stdin):
+    if r["id"] == int(sys.argv[1]):
+        answer = r["answer"] or {}
+        print("request", r["id"], "status", r["status"], "serverIp", answer.get("serverIp"),
+              "networkInterfaces", json.dumps(answer.get("networkInterfaces")))
+        sys.exit(0 if r["status"] == sys.argv[2] else 1)
+sys.exit(1)' "$request" "$1"
+}
+for _ in $(seq 30); do
+  show_request vpn-created >/dev/null && break
+  sleep 0.5
+done
+section "VPN: what devcloud holds for the request"
+show_request vpn-created || true
+sleep 6
+
+section "VPN: the operator ends the request; the agent's next poll tears the VPN down"
+curl -s -X DELETE "$operator/requests/$request" >/dev/null
+sleep 6
+kill -TERM "$agent_pid" 2>/dev/null || true
+wait "$agent_pid" || true
+
+section "VPN: what devcloud received"
+curl -s "$operator/log" | python3 -c '
+import json, sys
+for entry in json.load(sys.stdin):
+    print(entry["method"], entry["path"], entry["body"][:60].replace("\n", " ") if entry["method"] == "PUT" else "")'
