@@ -17,7 +17,7 @@
 
 #include <cjson/cJSON.h>
 
-#include "connections_agent_process.h"
+#include "cloud/child_process.h"
 #include "devcloud/devcloud_fixture.h"
 
 namespace lumivo {
@@ -52,14 +52,13 @@ class ConnectionsEndToEnd : public ::testing::Test {
     void Script(const std::string& text) { std::ofstream(work / "ras-script") << text; }
 
     void StartAgent() {
-        agent = std::make_unique<test::AgentProcess>(
+        agent = std::make_unique<test::ChildProcess>(
             LUMIVO_RUNTIME_BINARY, std::vector<std::string>{"-d"},
             std::vector<std::string>{
                 "LUMIVO_DEVICE_ROOT=" + (work / "device").string(),
                 "LUMIVO_RUNTIME_DIR=" + (work / "run").string(),
                 "LUMIVO_RAS_SCRIPT=" + (work / "ras-script").string(),
-                "LUMIVO_CONNECT_TO=localhost:8443:127.0.0.1:" + std::to_string(cloud.port())},
-            (work / "agent.out").string());
+                "LUMIVO_CONNECT_TO=localhost:8443:127.0.0.1:" + std::to_string(cloud.port())});
         ASSERT_TRUE(agent->Started());
     }
 
@@ -91,7 +90,7 @@ class ConnectionsEndToEnd : public ::testing::Test {
     int deviceId = 0;
     std::string devicePassword, token;
     fs::path work;
-    std::unique_ptr<test::AgentProcess> agent;
+    std::unique_ptr<test::ChildProcess> agent;
 };
 
 // The host's interfaces as the kernel names them, the loopback left out.
@@ -134,14 +133,14 @@ TEST_F(ConnectionsEndToEnd, VpnRoundTrip) {
     // The next poll lists the request as "vpn-created": the VPN stays.
     const int polls = Calls("POST", "/api/connections/check-requests");
     ASSERT_TRUE(WaitForCalls("POST", "/api/connections/check-requests", polls + 1, 7));
-    ASSERT_GE(agent->WaitForLine("Ok 200", 3, connected), 0);
+    ASSERT_GE(agent->WaitForLine("Ok 200", 3, connected + 1), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(agent->WaitForLine("VPN disconnected successfully", 0.1, connected), -1);
+    EXPECT_EQ(agent->WaitForLine("VPN disconnected successfully", 0.1, connected + 1), -1);
     EXPECT_EQ(Calls("DELETE", "/api/connections/disconnect-all"), 0);
 
     // Once the operator ends it, the next poll lists nothing and the VPN goes.
     ASSERT_TRUE(cloud.EndRequest(request));
-    EXPECT_GE(agent->WaitForLine("VPN disconnected successfully", 7, connected), 0);
+    EXPECT_GE(agent->WaitForLine("VPN disconnected successfully", 7, connected + 1), 0);
     EXPECT_EQ(Calls("DELETE", "/api/connections/disconnect-all"), 1);
     EXPECT_EQ(agent->Stop(), 0);
 }
@@ -155,7 +154,7 @@ TEST_F(ConnectionsEndToEnd, VpnWhoseLinkDropsIsReset) {
     StartAgent();
     const int connected = agent->WaitForLine("VPN connected successfully", 15);
     ASSERT_GE(connected, 0);
-    EXPECT_GE(agent->WaitForLine("VPN disconnected successfully", 7, connected), 0);
+    EXPECT_GE(agent->WaitForLine("VPN disconnected successfully", 7, connected + 1), 0);
     EXPECT_EQ(Calls("DELETE", "/api/connections/disconnect-all"), 1);
     EXPECT_NE(Request(request).status, "vpn-created");
 }
