@@ -2,6 +2,7 @@
 // TLS: the relaxed certificate checks, what goes over the wire, replies cut
 // short, and the cost of a request.
 
+#include <chrono>
 #include <ctime>
 
 #include <gmock/gmock.h>
@@ -192,6 +193,28 @@ TEST_F(CurlDevcloudTest, ServiceErrorsAndCutRepliesReachTheCaller) {
     Outcome nothing = Send("GET", beat, "");
     EXPECT_THAT(nothing.lines, ElementsAre("12152", "Could not read data", "Network error"));
     EXPECT_EQ(nothing.status, 0);
+}
+
+TEST_F(CurlDevcloudTest, AnswerThatDoesNotComeAfterTheHandshakeTimesOut) {
+    Start();
+    const int id = Enrol();
+    FaultSpec fault;
+    fault.path = "/api/devices/" + IntToText(id) + "/heart-beat";
+    fault.delayMs = 5000;
+    ASSERT_TRUE(devcloud->AddFault(fault));
+    CurlTimeouts timeouts;
+    timeouts.noProgressSeconds = 1;
+    internet = std::make_unique<CurlInternet>(
+        timeouts, "localhost:8443:127.0.0.1:" + std::to_string(devcloud->port()));
+    agent.ports.internet = internet.get();
+
+    const auto start = std::chrono::steady_clock::now();
+    Outcome outcome = Send("GET", "devices/" + IntToText(id) + "/heart-beat", "");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_THAT(outcome.lines, ElementsAre("12002", "Could not read data", "Network error"));
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 4.5);
 }
 
 TEST_F(CurlDevcloudTest, TrustStoreIsParsedOnceAndARequestCostsLittleCpu) {
