@@ -70,7 +70,8 @@ PosixUi::PosixUi(PosixSystem* system) : system_(system) {
 
 PosixUi::~PosixUi() {
     if (system_ != nullptr) {
-        system_->SetTerminationHandler(nullptr);
+        // The exit hook points at this object; what it replaced is not known here.
+        if (exitHooked_) system_->SetTerminationHandler(nullptr);
         for (const auto& window : windows_) {
             if (window.second->parent == nullptr) system_->UnregisterWindow(window.first);
         }
