@@ -104,8 +104,15 @@ bool WinInetInternet::InternetSetOption(InternetHandle handle, unsigned long opt
 bool WinInetInternet::HttpSendRequest(InternetHandle request, const std::wstring& headers,
                                       unsigned long headersLength, const void* optional,
                                       unsigned long optionalLength) {
-    return ::HttpSendRequestW(static_cast<HINTERNET>(request), headers.c_str(), headersLength,
-                              const_cast<void*>(optional), optionalLength) != FALSE;
+    if (::HttpSendRequestW(static_cast<HINTERNET>(request), headers.c_str(), headersLength,
+                           const_cast<void*>(optional), optionalLength)) {
+        unsent_.erase(request);
+        return true;
+    }
+    DWORD error = ::GetLastError();
+    if (request != nullptr) unsent_.insert(request);
+    ::SetLastError(error);
+    return false;
 }
 
 bool WinInetInternet::HttpQueryInfo(InternetHandle request, unsigned long infoLevel, void* buffer,
@@ -122,6 +129,11 @@ bool WinInetInternet::HttpQueryInfo(InternetHandle request, unsigned long infoLe
 bool WinInetInternet::InternetReadFile(InternetHandle request, void* buffer,
                                        unsigned long numberOfBytesToRead,
                                        unsigned long& numberOfBytesRead) {
+    if (unsent_.count(request) != 0) {
+        numberOfBytesRead = 0;
+        ::SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
     DWORD read = 0;
     BOOL ok =
         ::InternetReadFile(static_cast<HINTERNET>(request), buffer, numberOfBytesToRead, &read);
@@ -130,6 +142,7 @@ bool WinInetInternet::InternetReadFile(InternetHandle request, void* buffer,
 }
 
 bool WinInetInternet::InternetCloseHandle(InternetHandle handle) {
+    unsent_.erase(handle);
     return ::InternetCloseHandle(static_cast<HINTERNET>(handle)) != FALSE;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The Internet port on WinINet: each call is the WinINet call of the same name.
 
+#include <set>
 #include <string>
 
 #include "platform/internet_port.h"
@@ -42,6 +43,9 @@ class WinInetInternet : public InternetPort {
     unsigned long GetLastError() override;
 
   private:
+    // Requests whose send failed. WinINet on Windows refuses to read them;
+    // Wine's reads 0 bytes instead, which would look like an empty reply.
+    std::set<InternetHandle> unsent_;
     std::wstring fromHost_;
     unsigned short fromPort_ = 0;
     std::wstring toHost_;

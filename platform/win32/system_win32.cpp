@@ -32,7 +32,6 @@ MSG ToMsg(const Message& message) {
     msg.message = message.message;
     msg.wParam = static_cast<WPARAM>(message.wParam);
     msg.lParam = static_cast<LPARAM>(message.lParam);
-    msg.time = ::GetMessageTime();
     return msg;
 }
 

@@ -7,6 +7,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// Winsock first: <windows.h> would bring in the old one.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <commctrl.h>
