@@ -7,6 +7,7 @@ set -e
 state=$1
 shift
 mkdir -p "$state"
+state=$(cd "$state" && pwd)  # Wine wants an absolute prefix
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
 # No Mono or Gecko: the agent needs neither, and their installers would ask.
