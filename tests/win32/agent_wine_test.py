@@ -318,11 +318,18 @@ def scenario_ui(devcloud):
               "saved: %r" % saved)
         screenshot(ui_state(), "dialog-options.png")
 
-        # WM_SHOWGUI from any tab brings the General tab back.
-        driver("show")
+        # OK hides the dialog; a tap on the tray icon brings it back on the
+        # General tab, from any tab; a double tap does nothing more.
+        driver("ok")
+        wait_for("the dialog hidden", lambda: (lambda s: s and s["visible"] == "0")(ui_state()), 5)
+        check(agent.process.poll() is None, "OK ended the agent")
+        check("result=0" in driver("doubletap")[1], "a double tap was handled")
+        check(ui_state()["visible"] == "0", "a double tap showed the dialog")
+        check("result=1" in driver("tap")[1], "the tap was not handled")
         state = ui_state()
-        check(state["tabs.selected"] == "0" and state["general.visible"] == "1",
-              "show did not select General: %r" % state)
+        check(state["visible"] == "1" and state["tabs.selected"] == "0" and
+              state["general.visible"] == "1" and state["options.visible"] == "0" and
+              state["rect"].split()[2:] == ["480", "272"], "after a tap: %r" % state)
 
         # The close box asks; No keeps the agent, Yes ends it.
         driver("close")

@@ -4,6 +4,9 @@
 //   ui_driver show             sends WM_SHOWGUI, as a second copy with -g does
 //   ui_driver tab INDEX        selects a tab with the keyboard
 //   ui_driver click ID         clicks the button or check box ID of the page shown
+//   ui_driver tap|doubletap    a release of the left button (or a double
+//                              click) on the tray icon, as the shell reports it
+//   ui_driver ok               the caption's OK button (IDOK)
 //   ui_driver close            the caption's close box (IDCANCEL)
 //   ui_driver answer yes|no    answers the open quit question; prints its text
 //   ui_driver exit             the framework's exit command
@@ -23,7 +26,8 @@
 
 namespace {
 
-constexpr UINT showGuiMessage = 32779;  // WM_APP + 11
+constexpr UINT trayNotifyMessage = 32778;  // WM_APP + 10
+constexpr UINT showGuiMessage = 32779;     // WM_APP + 11
 constexpr WPARAM appExitCommand = 57665;
 const wchar_t* const title = L"Lumivo Runtime";
 
@@ -219,6 +223,13 @@ int main(int argc, char** argv) {
         result = SelectTab(dialog, std::atoi(argv[2]));
     } else if (action == "click" && argc > 2) {
         result = Click(dialog, std::atoi(argv[2]));
+    } else if (action == "tap" || action == "doubletap") {
+        LPARAM mouse = action == "tap" ? WM_LBUTTONUP : WM_LBUTTONDBLCLK;
+        std::printf("result=%d\n",
+                    static_cast<int>(::SendMessageW(dialog, trayNotifyMessage, 0, mouse)));
+        result = 0;
+    } else if (action == "ok") {
+        result = ::PostMessageW(dialog, WM_COMMAND, IDOK, 0) ? 0 : 1;
     } else if (action == "close") {
         result = ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0) ? 0 : 1;
     } else if (action == "answer" && argc > 2) {
