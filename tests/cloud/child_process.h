@@ -64,6 +64,7 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
     // Reads output until `match` accepts a line after the first `from` lines,
     // or the time runs out; gives the line's index or -1.
