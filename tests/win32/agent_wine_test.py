@@ -44,7 +44,7 @@ def check(condition, message):
         raise Failure(message)
 
 
-def wait_for(what, predicate, timeout=20.0):
+def wait_for(what, predicate, timeout=40.0):
     deadline = time.time() + timeout
     while time.time() < deadline:
         value = predicate()
@@ -203,7 +203,7 @@ def scenario_sign_in(devcloud):
     try:
         wait_for_window()
         beats = wait_for("two heart-beats", lambda: len(requests_to(
-            devcloud.log(), "GET", "/api/devices/%d/heart-beat" % settings["id"])) >= 2, 20)
+            devcloud.log(), "GET", "/api/devices/%d/heart-beat" % settings["id"])) >= 2, 40)
         quit_through_exit_command(agent)
     finally:
         agent.kill()
@@ -242,7 +242,7 @@ def scenario_vpn_error(devcloud):
                     return request
             return None
 
-        request = wait_for("the answer to the VPN request", answered, 30)
+        request = wait_for("the answer to the VPN request", answered, 60)
         quit_through_exit_command(agent)
     finally:
         agent.kill()
@@ -422,7 +422,7 @@ def scenario_certificates(devcloud):
         fresh_device()
         agent = Agent(service, "-d")
         try:
-            wait_for("the enrolment with %s" % options, lambda: "Ok 200" in agent.lines, 20)
+            wait_for("the enrolment with %s" % options, lambda: "Ok 200" in agent.lines, 40)
         finally:
             agent.kill()
             service.stop()
