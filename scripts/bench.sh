@@ -104,8 +104,10 @@ wire = {}
 for b in transport["benchmarks"]:
     m = re.match(r"(Agent|Floor)Wire/([01])/", b.get("run_name", ""))
     if m and b.get("aggregate_name") == "median":
-        key = (m.group(1), m.group(2))
-        wire[key] = b
+        wire[(m.group(1), m.group(2))] = b
+for key in [("Agent", "1"), ("Agent", "0"), ("Floor", "1"), ("Floor", "0")]:
+    if key in wire:
+        b = wire[key]
         print(f"| {'agent' if key[0] == 'Agent' else 'floor'} | "
               f"{'resumed' if key[1] == '1' else 'full handshakes'} | "
               f"{b['upBytesPerTick']:.0f} | {b['downBytesPerTick']:.0f} | "
