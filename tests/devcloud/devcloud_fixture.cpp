@@ -11,6 +11,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,6 +138,8 @@ bool DevCloud::Start() {
 
     pid_ = fork();
     if (pid_ == 0) {
+        // A test that crashes must not leave the service running.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         dup2(out[1], STDOUT_FILENO);
         execv(argv[0], argv.data());
         _exit(127);

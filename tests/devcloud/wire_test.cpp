@@ -139,7 +139,7 @@ class WireTest : public ::testing::Test {
 
 TEST_F(WireTest, TheLogHoldsEachRequestByteForByteInArrivalOrder) {
     const std::string body =
-        std::string("secretKey=v61947.02&x=\x01\xff", 26) + std::string(1, '\0') + "end";
+        std::string("secretKey=v61947.02&x=\x01\xff", 24) + std::string(1, '\0') + "end";
     CurlResult sent =
         Curl(cloud.baseUrl() + "devices", Check::strict, cloud.certFile(), body,
              {"x-access-token: tok", "Content-Type: application/x-www-form-urlencoded",
@@ -183,8 +183,8 @@ TEST_F(WireTest, AnAgentStyleCallIsLoggedWithItsTwoHeadersAndEmptyBody) {
 TEST_F(WireTest, ABodyAnnouncedWithExpectContinueIsFetched) {
     // curl asks for "100 Continue" before a body over 1 KB.
     const std::string body = "secretKey=v61947.02&typeCode=" + std::string(5000, 'x');
-    CurlResult result = Curl(cloud.baseUrl() + "devices", Check::strict, cloud.certFile(),
-                             body, {"Expect: 100-continue"});
+    CurlResult result = Curl(cloud.baseUrl() + "devices", Check::strict, cloud.certFile(), body,
+                             {"Expect: 100-continue"});
     EXPECT_EQ(200, result.status);
     ASSERT_EQ(1u, cloud.Log().size());
     EXPECT_EQ(body, cloud.Log()[0].body);
