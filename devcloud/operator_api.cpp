@@ -178,6 +178,7 @@ void ListLog(WireRecorder& recorder, httplib::Response& res) {
         cJSON_AddStringToObject(item, "headBase64", Base64(e.head).c_str());
         cJSON_AddBoolToObject(item, "complete", e.complete);
         cJSON_AddNumberToObject(item, "status", e.status);
+        cJSON_AddNumberToObject(item, "receivedMs", static_cast<double>(e.receivedMs));
         cJSON_AddItemToArray(list, item);
     }
     SendJson(res, 200, list);

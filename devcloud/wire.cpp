@@ -351,6 +351,9 @@ void TlsFront::ServeConnection(int fd) {
     }
 
     LoggedRequest entry;
+    entry.receivedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
     entry.head = buffer.substr(0, headEnd + 4);
     std::string rest = buffer.substr(headEnd + 4);
     bool wellFormed = ParseHead(entry.head, entry);

@@ -27,8 +27,9 @@ struct LoggedRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string head;  // request line and header lines, bytes as received
     std::string body;
-    bool complete = false;  // false: the connection ended before the whole request came
-    int status = 0;         // status answered; 0 while none (or dropped before the head)
+    bool complete = false;     // false: the connection ended before the whole request came
+    int status = 0;            // status answered; 0 while none (or dropped before the head)
+    long long receivedMs = 0;  // when the head had come, milliseconds since the epoch
 };
 
 struct Fault {

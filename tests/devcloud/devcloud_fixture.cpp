@@ -317,6 +317,8 @@ std::vector<LoggedCall> DevCloud::Log() {
         c.body = Base64Decode(Str(item, "bodyBase64"));
         GetJsonBool(item, "complete", c.complete);
         c.status = Int(item, "status");
+        const cJSON* received = cJSON_GetObjectItemCaseSensitive(item, "receivedMs");
+        if (cJSON_IsNumber(received)) c.receivedMs = static_cast<long long>(received->valuedouble);
         calls.push_back(c);
     }
     return calls;

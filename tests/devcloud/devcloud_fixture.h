@@ -53,7 +53,8 @@ struct LoggedCall {
     std::string head;  // request line and headers, bytes as received (up to the empty line)
     std::string body;  // bytes as received
     bool complete = false;
-    int status = 0;  // status answered, 0 when none was
+    int status = 0;            // status answered, 0 when none was
+    long long receivedMs = 0;  // arrival of the head, milliseconds since the epoch
 };
 
 struct FaultSpec {

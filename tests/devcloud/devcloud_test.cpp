@@ -1,5 +1,9 @@
 // The six device calls and the operator interface, over real HTTPS.
 
+#include <set>
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "app/constants.h"
@@ -51,6 +55,23 @@ TEST_F(DevCloudTest, EnrolmentIssuesNewIdentitiesAndRefusesAWrongSecret) {
     HttpReply none = cloud.Device("POST", "devices", "");
     EXPECT_EQ(404, none.status);
     EXPECT_EQ(2u, cloud.Devices().size());
+}
+
+TEST_F(DevCloudTest, ConcurrentEnrolmentsAllGetTheirOwnIdentity) {
+    constexpr int callers = 12;
+    std::vector<int> ids(callers, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < callers; ++i)
+        threads.emplace_back([this, &ids, i] {
+            std::string pw, tok;
+            cloud.Enrol(ids[i], pw, tok);
+        });
+    for (std::thread& t : threads) t.join();
+    std::set<int> distinct(ids.begin(), ids.end());
+    EXPECT_EQ(static_cast<std::size_t>(callers), distinct.size());
+    EXPECT_EQ(0u, distinct.count(0));
+    EXPECT_EQ(callers + 1u, cloud.Devices().size());
+    EXPECT_EQ(callers + 1u, cloud.Log().size());
 }
 
 TEST_F(DevCloudTest, LoginNeedsTheIssuedPasswordAndTheSecret) {

@@ -164,6 +164,11 @@ TEST_F(WireTest, TheLogHoldsEachRequestByteForByteInArrivalOrder) {
     EXPECT_EQ("spaced", log[0].headers[5].second);
     EXPECT_EQ("GET", log[1].method);
     EXPECT_EQ(401, log[1].status);
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    EXPECT_LE(log[0].receivedMs, log[1].receivedMs);
+    EXPECT_LT(now - log[0].receivedMs, 10000);
     EXPECT_EQ("", log[1].body);
 
     ASSERT_TRUE(cloud.ClearLog());
