@@ -147,7 +147,10 @@ TEST_F(FaultsEndToEnd, ErrorsCutRepliesAndHugeRepliesLeaveTheAgentTickingWithIts
     // reply took was given back or is reused (no growth after it).
     EXPECT_EQ(agent->OpenDescriptors(), descriptors)
         << ::testing::PrintToString(agent->Descriptors());
-    EXPECT_LE(agent->RssKb(), rssAfterHuge + 1024) << "before the faults " << rssBefore << " kB";
+    if (test::kResidentMemoryIsMeaningful) {
+        EXPECT_LE(agent->RssKb(), rssAfterHuge + 1024)
+            << "before the faults " << rssBefore << " kB";
+    }
 
     // A 200 that is not JSON is an empty list: now the VPN goes down, and the
     // service is told.

@@ -68,7 +68,9 @@ TEST(SoakBinary, ResidentMemoryAndDescriptorsStayFlatWhileTheAgentRuns) {
     // take a few pages of allocator slack.
     const long warm = *std::max_element(rss.begin(), rss.begin() + warmUp);
     const long peak = *std::max_element(rss.begin() + warmUp, rss.end());
-    EXPECT_LE(peak, warm + 256) << "warm-up " << warm << " kB, later peak " << peak << " kB";
+    if (test::kResidentMemoryIsMeaningful) {
+        EXPECT_LE(peak, warm + 256) << "warm-up " << warm << " kB, later peak " << peak << " kB";
+    }
     EXPECT_EQ(agent.OpenDescriptors(), descriptors)
         << ::testing::PrintToString(agent.Descriptors());
 
