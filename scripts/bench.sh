@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repetitions=${1:-5}
 bash scripts/setup.sh >&2
+mkdir -p build
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMIVO_WERROR=ON \
   -DBUILD_TESTING=OFF > build/bench-configure.log
