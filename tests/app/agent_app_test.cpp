@@ -37,12 +37,7 @@ class AgentAppTest : public ::testing::Test {
         heartBeatTimer = app.heartBeatTimerId;
         return result;
     }
-    std::vector<std::string> Requests() const {
-        std::vector<std::string> requests;
-        for (const auto& sent : internet.sent)
-            requests.push_back(sent.method + " " + sent.relativePath);
-        return requests;
-    }
+    std::vector<std::string> Requests() const { return internet.Requests(); }
 
     test::ConsoleCapture console;
     FakeSystem system;

@@ -55,13 +55,7 @@ class ConnectionsTest : public ::testing::Test {
         }
         return lines;
     }
-    // "METHOD path" of every request sent.
-    std::vector<std::string> Requests() const {
-        std::vector<std::string> requests;
-        for (const auto& sent : internet.sent)
-            requests.push_back(sent.method + " " + sent.relativePath);
-        return requests;
-    }
+    std::vector<std::string> Requests() const { return internet.Requests(); }
 
     test::ConsoleCapture console;
     FakeSystem system;

@@ -119,6 +119,13 @@ class FakeInternet : public InternetPort {
         replies.push_back(reply);
     }
     std::size_t OpenHandles() const { return handles_.size(); }
+    // "METHOD path" of every request sent, in order.
+    std::vector<std::string> Requests() const {
+        std::vector<std::string> requests;
+        for (const SentRequest& request : sent)
+            requests.push_back(request.method + " " + request.relativePath);
+        return requests;
+    }
 
     InternetHandle InternetOpen(const std::wstring& userAgent, unsigned long accessType,
                                 const wchar_t* proxy, const wchar_t* proxyBypass,

@@ -76,13 +76,7 @@ class HostTest : public ::testing::Test {
         auto icon = ui.CurrentTrayIcon();
         return icon ? icon->iconResource : 0;
     }
-    std::vector<std::string> Requests() const {
-        std::vector<std::string> requests;
-        for (const auto& sent : internet.sent) {
-            requests.push_back(sent.method + " " + sent.relativePath);
-        }
-        return requests;
-    }
+    std::vector<std::string> Requests() const { return internet.Requests(); }
     // A VPN that came up on a poll, as the timer work shows it.
     void VpnUp(const std::string& address = "10.8.0.6") {
         ras.AddConnection(L"L2TP Line 0");
