@@ -32,7 +32,8 @@ const char* const usage =
     "  --cert-host NAME       serve a certificate issued for NAME instead of localhost\n"
     "  --cert-expired         serve a certificate that has expired\n"
     "  --cert-bad-signature   serve a certificate whose signature does not verify\n"
-    "  --cert-purpose client  serve a certificate meant for client authentication only\n";
+    "  --cert-purpose client  serve a certificate meant for client authentication only\n"
+    "  --tls-legacy           also accept TLS 1.0 and 1.1 (older device TLS stacks)\n";
 
 struct Options {
     int port = 8443;
@@ -40,6 +41,7 @@ struct Options {
     std::string dataDir = "devcloud-data";
     std::string prefix = "/api/";
     CertOptions cert;
+    bool legacyTls = false;
 };
 
 bool ParsePort(const std::string& text, int& port) {
@@ -92,6 +94,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 return false;
             }
             options.cert.clientPurpose = text == "client";
+        } else if (arg == "--tls-legacy") {
+            options.legacyTls = true;
         } else if (arg == "--help" || arg == "-h") {
             std::cout << usage;
             std::exit(0);
@@ -152,7 +156,8 @@ int main(int argc, char** argv) {
         return Fail("cannot listen on 127.0.0.1:" + std::to_string(options.operatorPort));
 
     TlsFront front(recorder);
-    if (!front.Start(options.port, certFile, keyFile, internalPort, error)) return Fail(error);
+    if (!front.Start(options.port, certFile, keyFile, internalPort, options.legacyTls, error))
+        return Fail(error);
 
     std::thread deviceThread([&] { deviceServer.listen_after_bind(); });
     std::thread operatorThread([&] { operatorServer.listen_after_bind(); });

@@ -200,9 +200,14 @@ bool WireRecorder::TakeFault(const std::string& path, Fault& out) {
 TlsFront::~TlsFront() { Stop(); }
 
 bool TlsFront::Start(int port, const std::string& certFile, const std::string& keyFile,
-                     int upstreamPort, std::string& error) {
+                     int upstreamPort, bool legacyTls, std::string& error) {
     upstreamPort_ = upstreamPort;
     ctx_ = SSL_CTX_new(TLS_server_method());
+    if (ctx_ != nullptr && legacyTls) {
+        SSL_CTX_set_security_level(ctx_, 0);
+        SSL_CTX_set_min_proto_version(ctx_, TLS1_VERSION);
+        SSL_CTX_set_cipher_list(ctx_, "DEFAULT:@SECLEVEL=0");
+    }
     if (ctx_ == nullptr || SSL_CTX_use_certificate_chain_file(ctx_, certFile.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(ctx_, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_check_private_key(ctx_) != 1) {
@@ -359,15 +364,18 @@ void TlsFront::ServeConnection(int fd) {
     bool wellFormed = ParseHead(entry.head, entry);
 
     std::size_t contentLength = 0;
+    bool lengthSeen = false;
     bool chunked = false;
     bool expectContinue = false;
     for (const auto& [name, value] : entry.headers) {
         if (EqualsNoCase(name, "Content-Length")) {
             char* end = nullptr;
             unsigned long long n = std::strtoull(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || (contentLength != 0 && contentLength != n))
+            if (!std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' ||
+                (lengthSeen && contentLength != n))
                 wellFormed = false;
             contentLength = static_cast<std::size_t>(n);
+            lengthSeen = true;
         } else if (EqualsNoCase(name, "Transfer-Encoding")) {
             chunked = true;
         } else if (EqualsNoCase(name, "Expect") && EqualsNoCase(value, "100-continue")) {

@@ -75,9 +75,10 @@ class TlsFront {
     TlsFront& operator=(const TlsFront&) = delete;
 
     // Listens on 127.0.0.1 and, when the machine has it, on ::1 at the same
-    // port (0: a free one), and relays to 127.0.0.1:upstreamPort.
+    // port (0: a free one), and relays to 127.0.0.1:upstreamPort. legacyTls
+    // also accepts TLS 1.0 and 1.1 and weak ciphers, for older device stacks.
     bool Start(int port, const std::string& certFile, const std::string& keyFile, int upstreamPort,
-               std::string& error);
+               bool legacyTls, std::string& error);
     int port() const { return port_; }
     // Closes the listeners, cuts open connections and waits for their threads.
     void Stop();

@@ -203,7 +203,38 @@ TEST_F(WireTest, MalformedAndChunkedRequestsGetAClearRefusal) {
         cloud.port(),
         "POST /api/devices HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
     EXPECT_EQ(0u, reply.find("HTTP/1.1 411 ")) << reply;
-    EXPECT_EQ(2u, cloud.Log().size());
+    // Two lengths that disagree: which body is meant cannot be known.
+    reply =
+        RawTls(cloud.port(),
+               "POST /api/devices HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 3\r\n\r\nabc");
+    EXPECT_EQ(0u, reply.find("HTTP/1.1 400 ")) << reply;
+    EXPECT_EQ(3u, cloud.Log().size());
+}
+
+// A client that speaks TLS 1.0 only, as older device stacks do.
+CURLcode Tls10Handshake(int port) {
+    CURL* curl = curl_easy_init();
+    const std::string url = "https://127.0.0.1:" + std::to_string(port) + "/api/devices";
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION,
+                     CURL_SSLVERSION_TLSv1_0 | CURL_SSLVERSION_MAX_TLSv1_0);
+    curl_easy_setopt(curl, CURLOPT_SSL_CIPHER_LIST, "DEFAULT:@SECLEVEL=0");
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    CURLcode code = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    return code;
+}
+
+TEST(DevCloudTls, OldTlsVersionsOnlyWithTheLegacyOption) {
+    DevCloud modern;
+    DevCloud legacy({"--tls-legacy"});
+    ASSERT_TRUE(modern.Start());
+    ASSERT_TRUE(legacy.Start());
+    EXPECT_NE(CURLE_OK, Tls10Handshake(modern.port()));
+    EXPECT_EQ(CURLE_OK, Tls10Handshake(legacy.port()));
 }
 
 TEST_F(WireTest, LocalhostReachesTheServiceOverIpv4AndIpv6) {
