@@ -5,7 +5,7 @@ namespace lumivo {
 
 inline constexpr const char* productName = "Lumivo Runtime";
 inline constexpr const char* agentVersion = "1.1.1";
-inline constexpr const char* copyrightLine = "Copyright (C) 2026 The Lumivo Runtime developers";
+inline constexpr const char* copyrightLine = "Copyright (C) 2026 Lumivo Runtime";
 inline constexpr const char* settingsFilePath = "\\BOOT\\env.json";
 inline constexpr const char* serviceBaseUrl = LUMIVO_SERVICE_BASE_URL;
 inline constexpr const wchar_t* vpnDeviceName = L"L2TP Line 0";

@@ -40,7 +40,7 @@ int main() {
     WinInetInternet internet(connectTo);
     Win32Ras ras;
     Win32IpHelper ipHelper;
-    Win32Ui ui;
+    Win32Ui ui(&system);
 
     Agent agent;
     agent.ports.system = &system;

@@ -2,6 +2,7 @@
 
 #include "platform/win32/windows_api.h"
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -33,6 +34,41 @@ MSG ToMsg(const Message& message) {
     msg.wParam = static_cast<WPARAM>(message.wParam);
     msg.lParam = static_cast<LPARAM>(message.lParam);
     return msg;
+}
+
+// Gives a key meant for a modeless dialog, or for a control in it, to the
+// dialog's keyboard handling; true when the dialog has dealt with it.
+bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
+    if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+    for (WindowHandle handle : dialogs) {
+        HWND dialog = static_cast<HWND>(handle);
+        if (msg.hwnd != dialog && !::IsChild(dialog, msg.hwnd)) continue;
+        const bool keyDown = msg.message == WM_KEYDOWN;
+        if (!::IsWindowVisible(msg.hwnd)) {
+            // The dialog came back with the focus it had when it went away,
+            // in a page hidden since then: keys would reach a control nobody
+            // sees. The first control that can be seen takes the focus, and
+            // a Tab has done its work with that.
+            HWND first = ::GetNextDlgTabItem(dialog, nullptr, FALSE);
+            if (first == nullptr || !::IsWindowVisible(first)) return false;
+            ::SetFocus(first);
+            msg.hwnd = first;
+            if (keyDown && msg.wParam == VK_TAB) return true;
+        }
+        // Enter on a push button presses it. The dialog's own handling would
+        // send the button's command to the top dialog, not to the page that
+        // holds the button.
+        if (keyDown && msg.wParam == VK_RETURN && ::GetParent(msg.hwnd) != dialog &&
+            (::SendMessageW(msg.hwnd, WM_GETDLGCODE, 0, 0) &
+             (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0) {
+            ::SendMessageW(msg.hwnd, BM_CLICK, 0, 0);
+            return true;
+        }
+        // The dialog's handling may destroy windows, and so change the list:
+        // nothing of it is used after the call.
+        return ::IsDialogMessageW(dialog, &msg) != FALSE;
+    }
+    return false;
 }
 
 }  // namespace
@@ -76,13 +112,25 @@ bool Win32System::KillTimer(TimerId id) {
 
 bool Win32System::GetMessage(Message& message) {
     MSG msg{};
+    BOOL result;
     // -1 (an error) ends the loop as the quit message does: it would repeat for ever.
-    BOOL result = ::GetMessageW(&msg, nullptr, 0, 0);
+    do {
+        result = ::GetMessageW(&msg, nullptr, 0, 0);
+    } while (result > 0 && HandledByDialog(dialogs_, msg));
     message.window = msg.hwnd;
     message.message = msg.message;
     message.wParam = msg.wParam;
     message.lParam = msg.lParam;
     return result > 0;
+}
+
+void Win32System::AddDialog(WindowHandle dialog) {
+    if (dialog != nullptr && std::find(dialogs_.begin(), dialogs_.end(), dialog) == dialogs_.end())
+        dialogs_.push_back(dialog);
+}
+
+void Win32System::RemoveDialog(WindowHandle dialog) {
+    dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), dialog), dialogs_.end());
 }
 
 void Win32System::TranslateMessage(const Message& message) {

@@ -2,6 +2,8 @@
 // The platform's core services on Windows: each call is the Windows call of
 // the same name (wide-character forms, as Windows Embedded Compact has them).
 
+#include <vector>
+
 #include "platform/system_port.h"
 
 namespace lumivo {
@@ -31,6 +33,16 @@ class Win32System : public SystemPort {
                    unsigned type) override;
     unsigned RegisterWindowMessage(const std::wstring& name) override;
     void Sleep(unsigned milliseconds) override;
+
+    // Modeless top-level dialogs. GetMessage hands the keys meant for one of
+    // them or its controls to the dialog's own keyboard handling
+    // (IsDialogMessageW: Enter, Escape, Tab, arrows), as the framework does
+    // for a modeless dialog; such a key never reaches the caller.
+    void AddDialog(WindowHandle dialog);
+    void RemoveDialog(WindowHandle dialog);
+
+  private:
+    std::vector<WindowHandle> dialogs_;
 };
 
 }  // namespace lumivo

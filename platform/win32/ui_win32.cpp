@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/win32/system_win32.h"
 #include "platform/win32/windows_api.h"
 
 namespace lumivo {
@@ -65,7 +66,7 @@ LRESULT CALLBACK PlainWindowProcedure(HWND window, UINT message, WPARAM wParam, 
 
 }  // namespace
 
-Win32Ui::Win32Ui() {
+Win32Ui::Win32Ui(Win32System* system) : system_(system) {
     // The tab control is a common control: its class is registered here.
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
@@ -84,6 +85,7 @@ void Win32Ui::Forget(WindowHandle window) {
     // The window's last message has been handled; nothing calls this procedure again.
     ::SetWindowLongPtrW(static_cast<HWND>(window), GWLP_USERDATA, 0);
     bindings_.erase(found);
+    if (system_ != nullptr) system_->RemoveDialog(window);
 }
 
 WindowHandle Win32Ui::CreateDialogParam(int templateId, WindowHandle parent,
@@ -96,6 +98,17 @@ WindowHandle Win32Ui::CreateDialogParam(int templateId, WindowHandle parent,
                              DialogProcedure, reinterpret_cast<LPARAM>(binding.get()));
     if (window == nullptr) return nullptr;
     bindings_[window] = std::move(binding);
+    if (parent == nullptr) {
+        if (system_ != nullptr) system_->AddDialog(window);
+    } else {
+        // A dialog inside another window (a tab page) is part of the top
+        // dialog: Tab walks into it and through its controls, as for a
+        // DS_CONTROL template, and the window that holds it must let the walk in.
+        for (HWND host : {window, static_cast<HWND>(parent)}) {
+            LONG_PTR style = ::GetWindowLongPtrW(host, GWL_EXSTYLE);
+            ::SetWindowLongPtrW(host, GWL_EXSTYLE, style | WS_EX_CONTROLPARENT);
+        }
+    }
     return window;
 }
 
@@ -147,7 +160,20 @@ std::wstring Win32Ui::GetWindowText(WindowHandle window) {
 }
 
 bool Win32Ui::EnableWindow(WindowHandle window, bool enable) {
-    return ::EnableWindow(static_cast<HWND>(window), enable ? TRUE : FALSE) != FALSE;
+    HWND control = static_cast<HWND>(window);
+    if (!enable && control != nullptr && ::GetFocus() == control) {
+        // A disabled control loses the focus, and the keys would then reach
+        // no control at all ("Save" disables itself when clicked): the next
+        // tab stop of the dialog takes the focus, or the dialog itself.
+        HWND dialog = ::GetAncestor(control, GA_ROOT);
+        HWND next = ::GetNextDlgTabItem(dialog, control, FALSE);
+        if (next != nullptr && next != control) {
+            ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
+        } else {
+            ::SetFocus(dialog);
+        }
+    }
+    return ::EnableWindow(control, enable ? TRUE : FALSE) != FALSE;
 }
 
 bool Win32Ui::IsWindowEnabled(WindowHandle window) {

@@ -10,9 +10,13 @@
 
 namespace lumivo {
 
+class Win32System;
+
 class Win32Ui : public UiPort {
   public:
-    Win32Ui();
+    // The top-level dialogs made here get their keyboard handling from the
+    // message loop of `system`; without one they get none.
+    explicit Win32Ui(Win32System* system = nullptr);
     ~Win32Ui() override;
     Win32Ui(const Win32Ui&) = delete;
     Win32Ui& operator=(const Win32Ui&) = delete;
@@ -54,6 +58,7 @@ class Win32Ui : public UiPort {
     void Forget(WindowHandle window);
 
   private:
+    Win32System* system_;
     // Procedures of live windows, owned here until WM_NCDESTROY.
     std::map<WindowHandle, std::unique_ptr<Binding>> bindings_;
 };

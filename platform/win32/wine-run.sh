@@ -20,4 +20,13 @@ fi
 # its output; starting them apart keeps them off the caller's pipes (a test
 # runner waits for those to close). Quick when the session is up already.
 /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+# The dialogs ask for "Segoe UI", which Wine lacks. Roboto (Debian's
+# fonts-roboto-unhinted) stands in: at 12 points it gives the same 9 x 21
+# pixel base units, so the dialogs keep their size (README, "Windows").
+if [ "$(cat "$state/font-substitute" 2>/dev/null)" != Roboto ]; then
+    /usr/lib/wine/wine64 reg add \
+        'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v 'Segoe UI' /t REG_SZ /d Roboto /f </dev/null >/dev/null 2>&1 &&
+        echo Roboto >"$state/font-substitute"
+fi
 exec /usr/lib/wine/wine64 "$@"

@@ -349,6 +349,123 @@ def scenario_ui(devcloud):
         agent.kill()
 
 
+# ---- Real input: key presses and clicks from outside, through the X server ----
+
+def xdotool(*arguments):
+    with open(os.path.join(WINE_STATE, "display")) as display:
+        environment = dict(ENV, DISPLAY=display.read().strip())
+    result = subprocess.run(["xdotool"] + list(arguments), env=environment, timeout=30,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    return result.returncode, result.stdout.strip()
+
+
+class Screen:
+    """The dialog's X window, given the keyboard focus before every key: the
+    tests' Xvfb has no window manager to do it."""
+
+    def __init__(self):
+        def dialog_window():
+            code, found = xdotool("search", "--onlyvisible", "--name", "^Lumivo Runtime$")
+            return found.split()[0] if code == 0 and found else None
+        self.window = wait_for("the dialog's X window", dialog_window, 20)
+
+    def focus(self):
+        def focused():
+            xdotool("windowfocus", "--sync", self.window)
+            return xdotool("getwindowfocus")[1] == self.window
+        wait_for("the X focus on the dialog", focused, 20)
+
+    def key(self, *keys):
+        self.focus()
+        check(xdotool("key", "--delay", "100", *keys)[0] == 0, "xdotool key %s" % (keys,))
+
+    def type(self, text):
+        self.focus()
+        check(xdotool("type", "--delay", "100", text)[0] == 0, "xdotool type")
+
+    def click(self, centre):
+        x, y = centre.split()
+        check(xdotool("mousemove", "--sync", x, y, "click", "1")[0] == 0, "xdotool click")
+
+
+def wait_for_state(what, predicate, timeout=15):
+    return wait_for(what, lambda: (lambda s: s if s and predicate(s) else None)(ui_state()),
+                    timeout)
+
+
+def check_layout():
+    """Every control inside its page, every page inside the tab control's
+    display area, the tab control inside the dialog's client area, every text
+    inside its control. The dialog's own geometry (its template sizes at the
+    480 x 272 pixels that ShowGui sets) is reported, not failed: the templates'
+    sizes are given."""
+    code, text = driver("layout")
+    check(code == 0, "layout: %r" % text)
+    print(text)
+    values = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+    check(values["font.family"] == "Roboto", "the stand-in font is missing: %r" % values)
+    faults = [line[len("fault="):] for line in text.splitlines() if line.startswith("fault=")]
+    given = re.compile(r"(tab control|general page|options page|about page):")
+    check(not [f for f in faults if not given.match(f)],
+          "layout faults: %r" % [f for f in faults if not given.match(f)])
+
+
+def scenario_keys(devcloud):
+    enrol(devcloud)
+    agent = Agent(devcloud, "-d", "-g")
+    try:
+        wait_for_state("the dialog shown", lambda s: s["visible"] == "1")
+        screen = Screen()
+        check_layout()
+        state = wait_for_state("the focus on the ID field", lambda s: s["focus"] == "general.1003")
+        screenshot(state, "real-general.png")
+
+        # Tab and Shift+Tab walk the page's tab stops ("Disconnect all" is disabled).
+        screen.key("Tab")
+        wait_for_state("Tab to the password", lambda s: s["focus"] == "general.1004")
+        screen.key("shift+Tab")
+        wait_for_state("Shift+Tab back to the ID", lambda s: s["focus"] == "general.1003")
+
+        # A click on a tab shows its page; the arrow keys then move between tabs.
+        screen.click(state["tab.2.centre"])
+        state = wait_for_state("About shown by a click", lambda s: s["about.visible"] == "1" and
+                               s["general.visible"] == "0" and s["tabs.selected"] == "2")
+        check(state["about.1024.text"] == "Copyright (C) 2026 Lumivo Runtime", "About: %r" % state)
+        screenshot(state, "real-about.png")
+        screen.key("Left")
+        state = wait_for_state("Options shown by the Left key", lambda s: s["options.visible"] ==
+                               "1" and s["about.visible"] == "0" and s["tabs.selected"] == "1")
+        check(state["focus"] == "tabs", "focus after a click on a tab: %r" % state["focus"])
+
+        # Into the page; typing in the password enables Save; a click on Save writes it.
+        screen.key("Tab", "Tab")
+        wait_for_state("Tab to the connections password",
+                       lambda s: s["focus"] == "options.1020")
+        check(ui_state()["options.1022.enabled"] == "0", "Save enabled before an edit")
+        screen.type("pw2")
+        state = wait_for_state("Save enabled by typing", lambda s: s["options.1022.enabled"] == "1")
+        screenshot(state, "real-options.png")
+        screen.click(state["options.1022.centre"])
+        wait_for_state("Save disabled after the click", lambda s: s["options.1022.enabled"] == "0")
+        check(read_settings()["connectionsPassword"] == "pw2", "the typed password not saved")
+
+        # Escape asks the quit question; No (its key "n") keeps the agent.
+        screen.key("Escape")
+        wait_for_state("the quit question",
+                       lambda s: s["question"] == "Are you sure you want to quit?")
+        screen.key("n")
+        wait_for_state("the question answered", lambda s: s["question"] == "")
+        check(agent.process.poll() is None, "No ended the agent")
+
+        # Enter hides the dialog; the agent runs on.
+        screen.key("Return")
+        wait_for_state("the dialog hidden by Enter", lambda s: s["visible"] == "0")
+        check(agent.process.poll() is None, "Enter ended the agent")
+        quit_through_exit_command(agent)
+    finally:
+        agent.kill()
+
+
 def scenario_second_copy(devcloud):
     enrol(devcloud)
     agent = Agent(devcloud, "-d")
@@ -435,6 +552,7 @@ SCENARIOS = {
     "vpn_error": scenario_vpn_error,
     "ui": scenario_ui,
     "second_copy": scenario_second_copy,
+    "keys": scenario_keys,
     "console_parity": scenario_console_parity,
 }
 

@@ -1,6 +1,10 @@
 // A test-only driver of the running agent's user interface, from another
 // process, as a user's clicks would reach it. One action per run:
-//   ui_driver state            the dialog's look, one "name=value" line each
+//   ui_driver state            the dialog's look, one "name=value" line each,
+//                              with the focus and where on the screen the
+//                              tabs and controls are (for real clicks)
+//   ui_driver layout           the dialog font's measures and every control,
+//                              page or text that does not fit ("fault=" lines)
 //   ui_driver show             sends WM_SHOWGUI, as a second copy with -g does
 //   ui_driver tab INDEX        selects a tab with the keyboard
 //   ui_driver click ID         clicks the button or check box ID of the page shown
@@ -17,6 +21,7 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,9 +113,37 @@ HWND QuestionBox(HWND dialog) {
     return search.found;
 }
 
+// A rectangle message (TCM_GETITEMRECT, TCM_ADJUSTRECT) to a window of the
+// agent: its RECT must live in the agent's memory.
+bool RemoteRect(HWND window, UINT message, WPARAM wParam, RECT& rect) {
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                   FALSE, processId);
+    if (process == nullptr) return false;
+    bool ok = false;
+    void* remote = ::VirtualAllocEx(process, nullptr, sizeof rect, MEM_COMMIT, PAGE_READWRITE);
+    if (remote != nullptr && ::WriteProcessMemory(process, remote, &rect, sizeof rect, nullptr)) {
+        ::SendMessageW(window, message, wParam, reinterpret_cast<LPARAM>(remote));
+        ok = ::ReadProcessMemory(process, remote, &rect, sizeof rect, nullptr) != FALSE;
+    }
+    if (remote != nullptr) ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    ::CloseHandle(process);
+    return ok;
+}
+
+void PrintCentre(const char* name, HWND window, RECT rect) {
+    ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    std::printf("%s.centre=%ld %ld\n", name, (rect.left + rect.right) / 2,
+                (rect.top + rect.bottom) / 2);
+}
+
 void PrintControl(const char* page, HWND pageWindow, int id) {
     HWND control = ::GetDlgItem(pageWindow, id);
     if (control == nullptr) return;
+    RECT client{};
+    ::GetClientRect(control, &client);
+    PrintCentre((std::string(page) + "." + std::to_string(id)).c_str(), control, client);
     std::printf("%s.%d.text=%s\n", page, id, TextOf(control).c_str());
     std::printf("%s.%d.enabled=%d\n", page, id, ::IsWindowEnabled(control) ? 1 : 0);
     if (ClassOf(control) == "Button") {
@@ -149,8 +182,157 @@ int State(HWND dialog) {
                     pageRect.top - tabRect.top);
         for (int id : page.controls) PrintControl(page.name, window, id);
     }
+    for (int i = 0; i < static_cast<int>(::SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0)); ++i) {
+        RECT item{};
+        if (RemoteRect(tabs, TCM_GETITEMRECT, i, item))
+            PrintCentre(("tab." + std::to_string(i)).c_str(), tabs, item);
+    }
     HWND box = QuestionBox(dialog);
     std::printf("question=%s\n", box ? TextOf(::GetDlgItem(box, 0xFFFF)).c_str() : "");
+    // The focus belongs to the agent's thread: its input state says where.
+    GUITHREADINFO input{};
+    input.cbSize = sizeof input;
+    std::string focus;
+    if (::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &input) &&
+        input.hwndFocus != nullptr) {
+        HWND parent = ::GetParent(input.hwndFocus);
+        if (input.hwndFocus == tabs) {
+            focus = "tabs";
+        } else if (input.hwndFocus == dialog) {
+            focus = "dialog";
+        } else {
+            for (const auto& page : pages) {
+                if (parent != nullptr && parent == PageWith(dialog, page.key))
+                    focus = std::string(page.name) + "." +
+                            std::to_string(::GetDlgCtrlID(input.hwndFocus));
+            }
+        }
+        if (focus.empty()) focus = ClassOf(input.hwndFocus);
+    }
+    std::printf("focus=%s\n", focus.c_str());
+    return 0;
+}
+
+// --- The layout check ---
+
+struct Layout {
+    HDC dc;
+    int faults = 0;
+
+    void Fault(const std::string& what, const RECT& inner, const RECT& outer) {
+        ++faults;
+        std::printf("fault=%s: %ld,%ld-%ld,%ld outside %ld,%ld-%ld,%ld\n", what.c_str(),
+                    inner.left, inner.top, inner.right, inner.bottom, outer.left, outer.top,
+                    outer.right, outer.bottom);
+    }
+    void Inside(const std::string& what, const RECT& inner, const RECT& outer) {
+        if (inner.left < outer.left || inner.top < outer.top || inner.right > outer.right ||
+            inner.bottom > outer.bottom) {
+            Fault(what, inner, outer);
+        }
+    }
+    // The room a control's text needs, drawn as the control draws it.
+    void Text(const std::string& what, HWND control) {
+        wchar_t text[512] = {};
+        ::SendMessageW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+        if (text[0] == L'\0') return;
+        RECT client{};
+        ::GetClientRect(control, &client);
+        const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+        const std::string kind = ClassOf(control);
+        RECT need{0, 0, client.right, 0};
+        if (kind == "Static") {
+            if ((style & SS_TYPEMASK) > SS_RIGHT) return;  // a picture
+            // SS_LEFT breaks lines between words.
+            ::DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        } else if (kind == "Button") {
+            SIZE extent{};
+            ::GetTextExtentPoint32W(dc, text, static_cast<int>(std::wcslen(text)), &extent);
+            const LONG type = style & BS_TYPEMASK;
+            // Room taken by the frame: the check mark and its gap, a push
+            // button's edges, a group box's line on both sides.
+            const LONG frame = type == BS_AUTOCHECKBOX ? ::GetSystemMetrics(SM_CXMENUCHECK) + 4
+                               : type == BS_GROUPBOX   ? 16
+                                                       : 6;
+            need.right = extent.cx + frame;
+            need.bottom = type == BS_GROUPBOX ? 0 : extent.cy;
+        } else {
+            return;
+        }
+        std::printf("text.%s=%ld %ld in %ld %ld\n", what.c_str(), need.right, need.bottom,
+                    client.right, client.bottom);
+        Inside(what + " text", need, client);
+    }
+};
+
+// Where `window` lies in the client area of `parent`.
+RECT RectIn(HWND window, HWND parent) {
+    RECT rect{};
+    ::GetWindowRect(window, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+int CheckLayout(HWND dialog) {
+    HWND tabs = TabControl(dialog);
+    HDC dc = ::GetDC(nullptr);
+    // The dialogs' own font: "Segoe UI", 12 points, or what stands in for it.
+    HFONT font = ::CreateFontW(-::MulDiv(12, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
+                               FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
+                               L"Segoe UI");
+    HGDIOBJ before = ::SelectObject(dc, font);
+    Layout layout{dc};
+
+    // Dialog base units as the dialog manager takes them from its font.
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    const wchar_t* letters = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, letters, 52, &extent);
+    const long baseX = (extent.cx / 26 + 1) / 2;
+    char family[128] = {};
+    if (UINT size = ::GetOutlineTextMetricsA(dc, 0, nullptr)) {
+        std::vector<char> buffer(size);
+        auto* outline = reinterpret_cast<OUTLINETEXTMETRICA*>(buffer.data());
+        if (::GetOutlineTextMetricsA(dc, size, outline))
+            std::snprintf(family, sizeof family, "%s",
+                          buffer.data() + reinterpret_cast<std::uintptr_t>(outline->otmpFamilyName));
+    }
+    std::printf("font.family=%s\n", family);
+    std::printf("font.height=%ld\n", metrics.tmHeight);
+    std::printf("font.base=%ld %ld\n", baseX, metrics.tmHeight);
+    std::printf("font.pixels-per-unit=%.3f %.3f\n", baseX / 4.0, metrics.tmHeight / 8.0);
+    RECT tabRect{};
+    ::GetWindowRect(tabs, &tabRect);
+    std::printf("tabs.size=%ld %ld\n", tabRect.right - tabRect.left, tabRect.bottom - tabRect.top);
+
+    RECT client{};
+    ::GetClientRect(dialog, &client);
+    std::printf("dialog.client=%ld %ld\n", client.right, client.bottom);
+    layout.Inside("tab control", RectIn(tabs, dialog), client);
+
+    RECT display{};
+    ::GetClientRect(tabs, &display);
+    RemoteRect(tabs, TCM_ADJUSTRECT, FALSE, display);
+    for (HWND page = ::FindWindowExW(tabs, nullptr, L"#32770", nullptr); page != nullptr;
+         page = ::FindWindowExW(tabs, page, L"#32770", nullptr)) {
+        const std::string name = ::GetDlgItem(page, 1018)   ? "general"
+                                 : ::GetDlgItem(page, 1006) ? "options"
+                                                            : "about";
+        layout.Inside(name + " page", RectIn(page, tabs), display);
+        RECT pageClient{};
+        ::GetClientRect(page, &pageClient);
+        for (HWND control = ::GetWindow(page, GW_CHILD); control != nullptr;
+             control = ::GetWindow(control, GW_HWNDNEXT)) {
+            const std::string what = name + "." + std::to_string(::GetDlgCtrlID(control));
+            layout.Inside(what, RectIn(control, page), pageClient);
+            layout.Text(what, control);
+        }
+    }
+    ::SelectObject(dc, before);
+    ::DeleteObject(font);
+    ::ReleaseDC(nullptr, dc);
+    std::printf("faults=%d\n", layout.faults);
     return 0;
 }
 
@@ -216,6 +398,8 @@ int main(int argc, char** argv) {
     int result = 2;
     if (action == "state") {
         result = State(dialog);
+    } else if (action == "layout") {
+        result = CheckLayout(dialog);
     } else if (action == "show") {
         ::SendMessageW(dialog, showGuiMessage, 0, 0);
         result = 0;
