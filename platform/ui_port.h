@@ -70,8 +70,43 @@ inline constexpr unsigned SWP_NOZORDER = 0x0004;
 inline constexpr int SM_CXSCREEN = 0;
 inline constexpr int SM_CYSCREEN = 1;
 
-// CreateWindowExW styles.
+// Window, dialog and control styles: the numbers behind the names that the
+// resource script writes, and those that CreateWindowExW takes.
 inline constexpr std::uint32_t WS_POPUP = 0x80000000u;
+inline constexpr std::uint32_t WS_CHILD = 0x40000000u;
+inline constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
+inline constexpr std::uint32_t WS_DISABLED = 0x08000000u;
+inline constexpr std::uint32_t WS_CAPTION = 0x00C00000u;
+inline constexpr std::uint32_t WS_BORDER = 0x00800000u;
+inline constexpr std::uint32_t WS_SYSMENU = 0x00080000u;
+inline constexpr std::uint32_t WS_GROUP = 0x00020000u;
+inline constexpr std::uint32_t WS_TABSTOP = 0x00010000u;
+inline constexpr std::uint32_t WS_EX_APPWINDOW = 0x00040000u;
+// The caption's OK button: Windows Embedded Compact's own extended style.
+inline constexpr std::uint32_t WS_EX_CAPTIONOKBTN = 0x80000000u;
+inline constexpr std::uint32_t DS_SETFONT = 0x0040u;
+inline constexpr std::uint32_t DS_SETFOREGROUND = 0x0200u;
+inline constexpr std::uint32_t DS_CENTER = 0x0800u;
+inline constexpr std::uint32_t ES_LEFT = 0x0000u;
+inline constexpr std::uint32_t ES_PASSWORD = 0x0020u;
+inline constexpr std::uint32_t ES_AUTOHSCROLL = 0x0080u;
+inline constexpr std::uint32_t ES_READONLY = 0x0800u;
+inline constexpr std::uint32_t BS_PUSHBUTTON = 0x0000u;
+inline constexpr std::uint32_t BS_DEFPUSHBUTTON = 0x0001u;
+inline constexpr std::uint32_t BS_AUTOCHECKBOX = 0x0003u;
+inline constexpr std::uint32_t BS_GROUPBOX = 0x0007u;
+inline constexpr std::uint32_t BS_TYPEMASK = 0x000Fu;
+inline constexpr std::uint32_t SS_LEFT = 0x0000u;
+inline constexpr std::uint32_t SS_ICON = 0x0003u;
+inline constexpr std::uint32_t SS_BITMAP = 0x000Eu;
+
+// Virtual keys of the dialogs' keyboard handling.
+inline constexpr unsigned VK_TAB = 0x09;
+inline constexpr unsigned VK_RETURN = 0x0D;
+inline constexpr unsigned VK_ESCAPE = 0x1B;
+inline constexpr unsigned VK_SPACE = 0x20;
+inline constexpr unsigned VK_LEFT = 0x25;
+inline constexpr unsigned VK_RIGHT = 0x27;
 
 // Shell_NotifyIconW operations and record flags.
 inline constexpr unsigned NIM_ADD = 0;

@@ -3,38 +3,30 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/ui_port.h"
+
 namespace lumivo {
 
 namespace {
 
 // The style names the script uses, with the platform's values.
 const std::map<std::string, std::uint32_t>& StyleNames() {
+#define LUMIVO_STYLE(name) {#name, name}
     static const std::map<std::string, std::uint32_t> names = {
-        {"WS_POPUP", 0x80000000u},
-        {"WS_CHILD", 0x40000000u},
-        {"WS_VISIBLE", 0x10000000u},
-        {"WS_DISABLED", 0x08000000u},
-        {"WS_CAPTION", 0x00C00000u},
-        {"WS_BORDER", 0x00800000u},
-        {"WS_SYSMENU", 0x00080000u},
-        {"WS_GROUP", 0x00020000u},
-        {"WS_TABSTOP", 0x00010000u},
-        {"WS_EX_APPWINDOW", 0x00040000u},
-        {"WS_EX_CAPTIONOKBTN", 0x80000000u},
-        {"DS_SETFONT", 0x0040u},
-        {"DS_SETFOREGROUND", 0x0200u},
-        {"DS_CENTER", 0x0800u},
-        {"ES_LEFT", 0x0000u},
-        {"ES_PASSWORD", 0x0020u},
-        {"ES_AUTOHSCROLL", 0x0080u},
-        {"ES_READONLY", 0x0800u},
-        {"BS_PUSHBUTTON", 0x0000u},
-        {"BS_AUTOCHECKBOX", 0x0003u},
-        {"BS_GROUPBOX", 0x0007u},
-        {"SS_LEFT", 0x0000u},
-        {"SS_ICON", 0x0003u},
-        {"SS_BITMAP", 0x000Eu},
+        LUMIVO_STYLE(WS_POPUP),         LUMIVO_STYLE(WS_CHILD),
+        LUMIVO_STYLE(WS_VISIBLE),       LUMIVO_STYLE(WS_DISABLED),
+        LUMIVO_STYLE(WS_CAPTION),       LUMIVO_STYLE(WS_BORDER),
+        LUMIVO_STYLE(WS_SYSMENU),       LUMIVO_STYLE(WS_GROUP),
+        LUMIVO_STYLE(WS_TABSTOP),       LUMIVO_STYLE(WS_EX_APPWINDOW),
+        LUMIVO_STYLE(WS_EX_CAPTIONOKBTN), LUMIVO_STYLE(DS_SETFONT),
+        LUMIVO_STYLE(DS_SETFOREGROUND), LUMIVO_STYLE(DS_CENTER),
+        LUMIVO_STYLE(ES_LEFT),          LUMIVO_STYLE(ES_PASSWORD),
+        LUMIVO_STYLE(ES_AUTOHSCROLL),   LUMIVO_STYLE(ES_READONLY),
+        LUMIVO_STYLE(BS_PUSHBUTTON),    LUMIVO_STYLE(BS_AUTOCHECKBOX),
+        LUMIVO_STYLE(BS_GROUPBOX),      LUMIVO_STYLE(SS_LEFT),
+        LUMIVO_STYLE(SS_ICON),          LUMIVO_STYLE(SS_BITMAP),
     };
+#undef LUMIVO_STYLE
     return names;
 }
 
@@ -47,9 +39,13 @@ struct Token {
     int line = 0;
 };
 
+using Names = std::map<std::string, std::uint32_t>;
+
 class Lexer {
   public:
-    explicit Lexer(const std::string& text) : text_(text) {}
+    Lexer(const std::string& text, const std::map<std::string, std::string>& includes,
+          Names& names)
+        : text_(text), includes_(includes), names_(names) {}
 
     // Splits the whole text; false with `error` set on a malformed token.
     bool Split(std::vector<Token>& tokens, std::string& error) {
@@ -66,8 +62,8 @@ class Lexer {
                 ++pos_;
                 continue;
             }
-            if (lineStart && c == '#') {  // preprocessor lines are the compiler's business
-                SkipLine();
+            if (lineStart && c == '#') {
+                if (!Directive(tokens, error)) return false;
                 continue;
             }
             lineStart = false;
@@ -99,10 +95,11 @@ class Lexer {
                 }
             } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
                 token.kind = TokenKind::Name;
-                while (
-                    pos_ < text_.size() &&
-                    (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
-                    token.text += text_[pos_++];
+                token.text = Word();
+                auto named = names_.find(token.text);
+                if (named != names_.end()) {  // a name from a #define stands for its number
+                    token.kind = TokenKind::Number;
+                    token.number = named->second;
                 }
             } else if (c == ',' || c == '|') {
                 token.kind = TokenKind::Punct;
@@ -113,13 +110,56 @@ class Lexer {
             }
             tokens.push_back(token);
         }
-        Token end;
-        end.line = line_;
-        tokens.push_back(end);
         return true;
     }
 
   private:
+    std::string Word() {
+        std::string word;
+        while (pos_ < text_.size() &&
+               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
+            word += text_[pos_++];
+        }
+        return word;
+    }
+    void SkipBlanks() {
+        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
+    }
+
+    // The preprocessor lines the reader needs: "#define NAME NUMBER" and
+    // '#include "file"' of a header it was given. The others (system
+    // headers, conditions) are the compiler's business.
+    bool Directive(std::vector<Token>& tokens, std::string& error) {
+        ++pos_;  // '#'
+        SkipBlanks();
+        const std::string directive = Word();
+        SkipBlanks();
+        if (directive == "define") {
+            const std::string name = Word();
+            SkipBlanks();
+            if (!name.empty() && pos_ < text_.size() &&
+                std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
+                names_[name] = static_cast<std::uint32_t>(std::strtoul(&text_[pos_], nullptr, 0));
+            }
+        } else if (directive == "include" && pos_ < text_.size() && text_[pos_] == '"') {
+            const std::size_t close = text_.find('"', pos_ + 1);
+            const std::string file =
+                close == std::string::npos ? "" : text_.substr(pos_ + 1, close - pos_ - 1);
+            auto header = includes_.find(file);
+            if (header != includes_.end()) {
+                ++depth_;
+                if (depth_ > 8) return Fail(error, "headers include each other");
+                Lexer inner(header->second, includes_, names_);
+                inner.depth_ = depth_;
+                inner.file_ = file;
+                if (!inner.Split(tokens, error)) return false;
+                --depth_;
+            }
+        }
+        SkipLine();
+        return true;
+    }
+
     void SkipLine() {
         while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
     }
@@ -148,13 +188,20 @@ class Lexer {
     }
 
     bool Fail(std::string& error, const std::string& what) {
-        error = "line " + std::to_string(line_) + ": " + what;
+        error = (file_.empty() ? "" : file_ + ": ") + "line " + std::to_string(line_) + ": " + what;
         return false;
     }
 
     const std::string& text_;
+    const std::map<std::string, std::string>& includes_;
+    Names& names_;
     std::size_t pos_ = 0;
     int line_ = 1;
+    int depth_ = 0;
+    std::string file_;  // the header being read; empty for the script
+
+  public:
+    int Line() const { return line_; }
 };
 
 class Parser {
@@ -350,10 +397,16 @@ const DialogTemplate* ResourceScript::FindDialog(int id) const {
     return nullptr;
 }
 
-bool ParseResourceScript(const std::string& text, ResourceScript& out, std::string& error) {
+bool ParseResourceScript(const std::string& text, ResourceScript& out, std::string& error,
+                         const std::map<std::string, std::string>& includes) {
     out = ResourceScript();
     std::vector<Token> tokens;
-    if (!Lexer(text).Split(tokens, error)) return false;
+    Names names;
+    Lexer lexer(text, includes, names);
+    if (!lexer.Split(tokens, error)) return false;
+    Token end;
+    end.line = lexer.Line();
+    tokens.push_back(end);
     return Parser(tokens, error).Script(out);
 }
 

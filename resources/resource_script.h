@@ -40,10 +40,14 @@ struct ResourceScript {
 };
 
 // Parses the subset of the resource-script language that the agent's script
-// uses. On failure gives false and says where in `error`.
-bool ParseResourceScript(const std::string& text, ResourceScript& out, std::string& error);
+// uses, with the names that "#define" lines give numbers, also in the headers
+// of `includes` (file name to text) that the script includes. On failure
+// gives false and says where in `error`.
+bool ParseResourceScript(const std::string& text, ResourceScript& out, std::string& error,
+                         const std::map<std::string, std::string>& includes = {});
 
-// The agent's own script, built into the program.
+// The agent's own script and the header of names it includes, built into the program.
 const std::string& EmbeddedResourceScript();
+const std::map<std::string, std::string>& EmbeddedResourceHeaders();
 
 }  // namespace lumivo

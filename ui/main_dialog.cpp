@@ -8,13 +8,13 @@
 namespace lumivo {
 
 CMainDialog::CMainDialog(Agent& agent, std::string title)
-    : CDialog(agent, mainDialogTemplate),
+    : CDialog(agent, IDD_MAIN),
       title(ToWide(title)),
       trayIcon(agent),
       generalPage(agent),
       optionsPage(agent),
       aboutPage(agent) {
-    if (agent.ports.ui != nullptr) windowIcon = Ui().LoadIcon(normalIconResource);
+    if (agent.ports.ui != nullptr) windowIcon = Ui().LoadIcon(IDI_NORMAL);
 }
 
 bool CMainDialog::Create() { return CDialog::Create(nullptr); }
@@ -28,9 +28,9 @@ bool CMainDialog::OnInitDialog() {
     ui.SetWindowText(self, title);
 
     // The dialog works without a tray icon, so the result does not matter.
-    trayIcon.AddTrayIcon(self, WM_TRAYNOTIFY, title, ui.LoadIcon(normalIconResource), 0);
+    trayIcon.AddTrayIcon(self, WM_TRAYNOTIFY, title, ui.LoadIcon(IDI_NORMAL), 0);
 
-    tabControl = Item(tabControlId);
+    tabControl = Item(IDC_TABS);
     struct Page {
         CDialog* dialog;
         const wchar_t* text;
@@ -71,7 +71,7 @@ bool CMainDialog::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr
         {WM_TRAYNOTIFY, 0, 0, &CMainDialog::OnTrayNotify},
         {WM_SHOWGUI, 0, 0, &CMainDialog::OnShowGui},
         {WM_VPNDISCONNECTED, 0, 0, &CMainDialog::OnVpnDisconnected},
-        {WM_NOTIFY, tabControlId, TCN_SELCHANGE, &CMainDialog::OnTabSelChange},
+        {WM_NOTIFY, IDC_TABS, TCN_SELCHANGE, &CMainDialog::OnTabSelChange},
     };
     return DispatchMessageMap(*this, map, message, wParam, lParam, result);
 }
@@ -102,7 +102,7 @@ void CMainDialog::SelectPage(int index) {
 void CMainDialog::ShowVpnAddress(std::string text) { generalPage.ShowVpnAddress(std::move(text)); }
 
 bool CMainDialog::SetVpnIcon(bool vpnUp) {
-    return trayIcon.ChangeTrayIcon(Ui().LoadIcon(vpnUp ? vpnIconResource : normalIconResource));
+    return trayIcon.ChangeTrayIcon(Ui().LoadIcon(vpnUp ? IDI_VPN : IDI_NORMAL));
 }
 
 void CMainDialog::Quit() {

@@ -7,15 +7,12 @@
 #include <string>
 
 #include "app/agent.h"
+#include "resources/resource.h"
 #include "ui/dialog.h"
 #include "ui/system_tray.h"
 #include "ui/tab_pages.h"
 
 namespace lumivo {
-
-inline constexpr int mainDialogTemplate = 802;
-inline constexpr int normalIconResource = 142;
-inline constexpr int vpnIconResource = 143;
 
 class CMainDialog : public CDialog, public MainDialogView {
   public:
@@ -35,7 +32,6 @@ class CMainDialog : public CDialog, public MainDialogView {
 
     CSystemTray& Tray() { return trayIcon; }
 
-    static constexpr int tabControlId = 1023;
     static constexpr int dialogWidth = 480;
     static constexpr int dialogHeight = 272;
 

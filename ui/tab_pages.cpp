@@ -10,8 +10,8 @@ namespace lumivo {
 // General page.
 
 bool CTabGeneral::OnInitDialog() {
-    SetItemText(idText, IntToText(agent_.settings.id));
-    SetItemText(passwordText, agent_.settings.password);
+    SetItemText(IDC_ID, IntToText(agent_.settings.id));
+    SetItemText(IDC_PASSWORD, agent_.settings.password);
     ShowVpnAddress("");
     return true;
 }
@@ -19,15 +19,15 @@ bool CTabGeneral::OnInitDialog() {
 bool CTabGeneral::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
                             std::intptr_t& result) {
     static const MessageMapEntry<CTabGeneral> map[] = {
-        {WM_COMMAND, disconnectAllButton, BN_CLICKED, &CTabGeneral::OnDisconnectAll},
+        {WM_COMMAND, IDC_DISCONNECT_ALL, BN_CLICKED, &CTabGeneral::OnDisconnectAll},
     };
     return DispatchMessageMap(*this, map, message, wParam, lParam, result);
 }
 
 void CTabGeneral::ShowVpnAddress(std::string text) {
     const bool connected = !text.empty();
-    SetItemText(vpnAddressText, connected ? text : "DISCONNECTED");
-    EnableItem(disconnectAllButton, connected);
+    SetItemText(IDC_VPN_ADDRESS, connected ? text : "DISCONNECTED");
+    EnableItem(IDC_DISCONNECT_ALL, connected);
 }
 
 std::intptr_t CTabGeneral::OnDisconnectAll(std::uintptr_t, std::intptr_t) {
@@ -43,47 +43,47 @@ std::intptr_t CTabGeneral::OnDisconnectAll(std::uintptr_t, std::intptr_t) {
 // Options page.
 
 bool CTabOptions::OnInitDialog() {
-    SetItemText(connectionsPasswordEdit, agent_.settings.connectionsPassword);
-    SetItemCheck(connectionsEnabledCheck, agent_.settings.connectionsEnabled);
-    SetItemCheck(vpnEnabledCheck, agent_.settings.vpnEnabled);
+    SetItemText(IDC_CONNECTIONS_PASSWORD, agent_.settings.connectionsPassword);
+    SetItemCheck(IDC_CONNECTIONS_ENABLED, agent_.settings.connectionsEnabled);
+    SetItemCheck(IDC_VPN_ENABLED, agent_.settings.vpnEnabled);
     // Last: filling the password field has enabled "Save" through its change
     // notification, and the page starts clean.
-    EnableItem(saveButton, false);
+    EnableItem(IDC_SAVE, false);
     return true;
 }
 
 bool CTabOptions::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
                             std::intptr_t& result) {
     static const MessageMapEntry<CTabOptions> map[] = {
-        {WM_COMMAND, connectionsEnabledCheck, BN_CLICKED, &CTabOptions::OnOptionChanged},
-        {WM_COMMAND, vpnEnabledCheck, BN_CLICKED, &CTabOptions::OnOptionChanged},
-        {WM_COMMAND, connectionsPasswordEdit, EN_CHANGE, &CTabOptions::OnOptionChanged},
-        {WM_COMMAND, saveButton, BN_CLICKED, &CTabOptions::OnSave},
+        {WM_COMMAND, IDC_CONNECTIONS_ENABLED, BN_CLICKED, &CTabOptions::OnOptionChanged},
+        {WM_COMMAND, IDC_VPN_ENABLED, BN_CLICKED, &CTabOptions::OnOptionChanged},
+        {WM_COMMAND, IDC_CONNECTIONS_PASSWORD, EN_CHANGE, &CTabOptions::OnOptionChanged},
+        {WM_COMMAND, IDC_SAVE, BN_CLICKED, &CTabOptions::OnSave},
     };
     return DispatchMessageMap(*this, map, message, wParam, lParam, result);
 }
 
 std::intptr_t CTabOptions::OnOptionChanged(std::uintptr_t, std::intptr_t) {
-    EnableItem(saveButton, true);
+    EnableItem(IDC_SAVE, true);
     return 0;
 }
 
 std::intptr_t CTabOptions::OnSave(std::uintptr_t, std::intptr_t) {
-    agent_.settings.connectionsEnabled = IsItemChecked(connectionsEnabledCheck);
-    agent_.settings.vpnEnabled = IsItemChecked(vpnEnabledCheck);
+    agent_.settings.connectionsEnabled = IsItemChecked(IDC_CONNECTIONS_ENABLED);
+    agent_.settings.vpnEnabled = IsItemChecked(IDC_VPN_ENABLED);
     agent_.settings.connectionsPassword =
-        Ui().WideToAnsi(Ui().GetWindowText(Item(connectionsPasswordEdit)));
+        Ui().WideToAnsi(Ui().GetWindowText(Item(IDC_CONNECTIONS_PASSWORD)));
     SaveSettings(agent_);
-    EnableItem(saveButton, false);
+    EnableItem(IDC_SAVE, false);
     return 0;
 }
 
 // About page.
 
 bool CTabAbout::OnInitDialog() {
-    SetItemText(productNameText, productName);
-    SetItemText(versionText, agentVersion);
-    SetItemText(copyrightText, copyrightLine);
+    SetItemText(IDC_PRODUCT_NAME, productName);
+    SetItemText(IDC_VERSION, agentVersion);
+    SetItemText(IDC_COPYRIGHT, copyrightLine);
     return true;
 }
 

@@ -5,27 +5,18 @@
 #include <cstdint>
 #include <string>
 
+#include "resources/resource.h"
 #include "ui/dialog.h"
 
 namespace lumivo {
 
-// Dialog templates of the pages.
-inline constexpr int generalPageTemplate = 156;
-inline constexpr int optionsPageTemplate = 804;
-inline constexpr int aboutPageTemplate = 805;
-
 // The device's credentials, the VPN state and "Disconnect all".
 class CTabGeneral : public CDialog {
   public:
-    explicit CTabGeneral(Agent& agent) : CDialog(agent, generalPageTemplate) {}
+    explicit CTabGeneral(Agent& agent) : CDialog(agent, IDD_GENERAL) {}
 
     // An address shows the connected look; an empty text "DISCONNECTED".
     void ShowVpnAddress(std::string text);
-
-    static constexpr int idText = 1003;
-    static constexpr int passwordText = 1004;
-    static constexpr int vpnAddressText = 1019;
-    static constexpr int disconnectAllButton = 1018;
 
   protected:
     bool OnInitDialog() override;
@@ -39,12 +30,7 @@ class CTabGeneral : public CDialog {
 // Connections and VPN switches, the connections password, "Save".
 class CTabOptions : public CDialog {
   public:
-    explicit CTabOptions(Agent& agent) : CDialog(agent, optionsPageTemplate) {}
-
-    static constexpr int connectionsEnabledCheck = 1006;
-    static constexpr int vpnEnabledCheck = 1008;
-    static constexpr int connectionsPasswordEdit = 1020;
-    static constexpr int saveButton = 1022;
+    explicit CTabOptions(Agent& agent) : CDialog(agent, IDD_OPTIONS) {}
 
   protected:
     bool OnInitDialog() override;
@@ -59,11 +45,7 @@ class CTabOptions : public CDialog {
 // Product name, version and copyright line.
 class CTabAbout : public CDialog {
   public:
-    explicit CTabAbout(Agent& agent) : CDialog(agent, aboutPageTemplate) {}
-
-    static constexpr int productNameText = 1022;
-    static constexpr int versionText = 1023;
-    static constexpr int copyrightText = 1024;
+    explicit CTabAbout(Agent& agent) : CDialog(agent, IDD_ABOUT) {}
 
   protected:
     bool OnInitDialog() override;

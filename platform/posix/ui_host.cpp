@@ -1,5 +1,6 @@
 #include "platform/posix/ui_host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,12 +13,6 @@ namespace {
 constexpr int pixelsPerUnit = 2;
 constexpr int tabItemHeight = 20;
 constexpr int tabItemInset = 2;
-constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
-constexpr std::uint32_t WS_DISABLED = 0x08000000u;
-constexpr std::uint32_t ES_READONLY = 0x0800u;
-constexpr std::uint32_t BS_TYPEMASK = 0x000Fu;
-constexpr std::uint32_t BS_AUTOCHECKBOX = 0x0003u;
-constexpr std::uint32_t BS_GROUPBOX = 0x0007u;
 constexpr const char* dialogClass = "#32770";
 
 std::string Narrow(const std::wstring& text) {
@@ -64,7 +59,8 @@ struct PosixUi::Window {
 };
 
 PosixUi::PosixUi(PosixSystem* system) : system_(system) {
-    scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_);
+    scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
+                                        EmbeddedResourceHeaders());
     if (const char* trace = std::getenv("LUMIVO_UI_TRACE")) tracePath_ = trace;
 }
 
@@ -142,9 +138,13 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
         }
     }
 
-    std::intptr_t ignored = 0;
-    if (window->procedure) window->procedure(window, WM_INITDIALOG, 0, 0, ignored);
+    std::intptr_t setFocus = 1;
+    if (window->procedure) window->procedure(window, WM_INITDIALOG, 0, 0, setFocus);
     if (Find(window) == nullptr) return nullptr;  // destroyed during its initialisation
+    if (parentWindow == nullptr && setFocus != 0) {
+        std::vector<Window*> stops = TabStops(window);
+        if (!stops.empty()) focus_ = stops.front();
+    }
     if ((dialog->style & WS_VISIBLE) != 0) ShowWindow(window, SW_SHOW);
     return window;
 }
@@ -190,6 +190,7 @@ bool PosixUi::DestroyWindow(WindowHandle handle) {
 void PosixUi::DestroyTree(Window* window) {
     for (Window* child : window->children) DestroyTree(child);
     if (foreground_ == window) foreground_ = nullptr;
+    if (focus_ == window) focus_ = nullptr;
     windows_.erase(window);
 }
 
@@ -231,6 +232,14 @@ bool PosixUi::EnableWindow(WindowHandle handle, bool enable) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
     const bool wasDisabled = !window->enabled;
+    if (!enable && focus_ == window) {
+        // As the Windows adapter does: the focus goes on to the next tab
+        // stop, or to the dialog, rather than to nothing.
+        Window* dialog = Root(window);
+        std::vector<Window*> stops = TabStops(dialog);
+        Window* next = stops.empty() ? window : Next(stops, window, false);
+        focus_ = next == window ? dialog : next;
+    }
     window->enabled = enable;
     if (wasDisabled == enable && window->className == "Button" && window->parent != nullptr) {
         Trace("button " + ItemName(window) + (enable ? " enabled" : " disabled"));
@@ -248,6 +257,10 @@ bool PosixUi::ShowWindow(WindowHandle handle, int command) {
     if (window == nullptr) return false;
     const bool wasVisible = window->visible;
     window->visible = command != SW_HIDE;
+    // A child hidden with the focus in it hands the focus to its parent; a
+    // dialog keeps it for when it is shown again.
+    if (!window->visible && window->parent != nullptr && Contains(window, Find(focus_)))
+        focus_ = window->parent;
     if (wasVisible != window->visible && window->className == dialogClass) {
         const Rect& r = window->rect;
         Trace(Describe(window) + (window->visible ? " shown " : " hidden ") +
@@ -460,6 +473,7 @@ bool PosixUi::Click(WindowHandle handle) {
         !IsVisible(control) || (control->style & BS_TYPEMASK) == BS_GROUPBOX) {
         return false;
     }
+    focus_ = control;
     if ((control->style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
         control->check = control->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
     }
@@ -473,6 +487,7 @@ bool PosixUi::Type(WindowHandle handle, const std::wstring& text) {
         (edit->style & ES_READONLY) != 0) {
         return false;
     }
+    focus_ = edit;
     return SetWindowText(edit, text);
 }
 
@@ -482,13 +497,102 @@ bool PosixUi::ClickTab(WindowHandle handle, int index) {
         index < 0 || index >= static_cast<int>(tab->tabs.size())) {
         return false;
     }
+    focus_ = tab;
+    SelectTab(tab, index);
+    return true;
+}
+
+void PosixUi::SelectTab(Window* tab, int index) {
     SendMessage(tab, TCM_SETCURSEL, static_cast<std::uintptr_t>(index), 0);
     NotifyHeader header;
     header.hwndFrom = tab;
     header.idFrom = static_cast<std::uintptr_t>(tab->id);
     header.code = TCN_SELCHANGE;
     SendMessage(tab->parent, WM_NOTIFY, header.idFrom, reinterpret_cast<std::intptr_t>(&header));
-    return true;
+}
+
+// --- The keyboard, as the platform's dialog manager handles it ---
+
+PosixUi::Window* PosixUi::Root(Window* window) const {
+    while (window != nullptr && window->parent != nullptr) window = window->parent;
+    return window;
+}
+
+bool PosixUi::Contains(const Window* outer, const Window* inner) const {
+    for (; inner != nullptr; inner = inner->parent) {
+        if (inner == outer) return true;
+    }
+    return false;
+}
+
+// The tab stops in the order Tab visits them: a page, and a window that holds
+// pages, is not a stop itself; the walk goes into it while it can be seen.
+std::vector<PosixUi::Window*> PosixUi::TabStops(Window* dialog) const {
+    std::vector<Window*> stops;
+    for (Window* child : dialog->children) {
+        if (!child->visible || !child->enabled) continue;
+        const bool holdsPages =
+            std::any_of(child->children.begin(), child->children.end(),
+                        [](const Window* w) { return w->className == dialogClass; });
+        if (child->className == dialogClass || holdsPages) {
+            std::vector<Window*> inner = TabStops(child);
+            stops.insert(stops.end(), inner.begin(), inner.end());
+        } else if ((child->style & WS_TABSTOP) != 0) {
+            stops.push_back(child);
+        }
+    }
+    return stops;
+}
+
+PosixUi::Window* PosixUi::Next(const std::vector<Window*>& stops, const Window* from,
+                               bool backwards) const {
+    auto at = std::find(stops.begin(), stops.end(), from);
+    if (at == stops.end()) return backwards ? stops.back() : stops.front();
+    if (backwards) return at == stops.begin() ? stops.back() : *(at - 1);
+    return at + 1 == stops.end() ? stops.front() : *(at + 1);
+}
+
+bool PosixUi::PressKey(unsigned virtualKey, bool shift) {
+    Window* focus = Find(focus_);
+    Window* dialog = Root(focus);
+    if (focus == nullptr || !IsVisible(dialog)) return false;
+    std::vector<Window*> stops = TabStops(dialog);
+    if (!IsVisible(focus)) {
+        // Left in a page hidden since: the first stop that can be seen takes
+        // the focus, and a Tab has done its work with that.
+        if (stops.empty()) return false;
+        focus = stops.front();
+        focus_ = focus;
+        if (virtualKey == VK_TAB) return true;
+    }
+    const std::uint32_t type = focus->style & BS_TYPEMASK;
+    const bool button = focus->className == "Button" && type != BS_GROUPBOX;
+    const bool pushButton = button && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+    switch (virtualKey) {
+        case VK_TAB:
+            if (!stops.empty()) focus_ = Next(stops, focus, shift);
+            return true;
+        case VK_RETURN:
+            if (pushButton) return Click(focus);
+            SendMessage(dialog, WM_COMMAND, MakeWParam(IDOK, BN_CLICKED), 0);
+            return true;
+        case VK_ESCAPE:
+            SendMessage(dialog, WM_COMMAND, MakeWParam(IDCANCEL, BN_CLICKED), 0);
+            return true;
+        case VK_SPACE:
+            if (button) Click(focus);
+            return true;
+        case VK_LEFT:
+        case VK_RIGHT:
+            if (focus->className == "SysTabControl32") {
+                const int index = focus->selectedTab + (virtualKey == VK_LEFT ? -1 : 1);
+                if (index >= 0 && index < static_cast<int>(focus->tabs.size()))
+                    SelectTab(focus, index);
+            }
+            return true;
+        default:
+            return true;
+    }
 }
 
 bool PosixUi::PressOk(WindowHandle handle) {

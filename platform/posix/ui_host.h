@@ -84,9 +84,18 @@ class PosixUi : public UiPort {
     bool Type(WindowHandle edit, const std::wstring& text);
     // A tap on tab item `index`: selects it and notifies the tab's parent.
     bool ClickTab(WindowHandle tab, int index);
-    // The caption's OK button and its close box (the Enter and Escape keys).
+    // The caption's OK button and its close box.
     bool PressOk(WindowHandle dialog);
     bool PressClose(WindowHandle dialog);
+    // A key pressed on the control that has the focus, handled before it
+    // reaches the control as the platform's dialog manager does it for a
+    // modeless dialog: Enter presses a focused push button and is the
+    // dialog's IDOK otherwise, Escape its IDCANCEL; Tab and Shift+Tab move
+    // the focus through the tab stops that can be seen (those of the page
+    // shown); Left and Right on the tab control select the tab beside; Space
+    // clicks a focused button. False when no control of a shown dialog has
+    // the focus. Clicks and typing move the focus to their control.
+    bool PressKey(unsigned virtualKey, bool shift = false);
     // A tap (down, up) and a double tap (down, up, double-click, up) on the
     // tray icon; false when there is no icon. The answers are kept in `TrayAnswers`.
     bool TapTrayIcon();
@@ -113,6 +122,7 @@ class PosixUi : public UiPort {
     std::intptr_t TabParameter(WindowHandle tab, int index) const;
     bool IsTopmost(WindowHandle window) const;
     WindowHandle ForegroundWindow() const { return foreground_; }
+    WindowHandle Focus() const { return focus_; }
     int IconResourceOf(IconHandle icon) const;
     IconHandle WindowIcon(WindowHandle window, bool big) const;
 
@@ -129,6 +139,11 @@ class PosixUi : public UiPort {
     bool IsVisible(const Window* window) const;
     Rect TabItemRect(const Window* tab, int index) const;
     void SendCommand(Window* control, unsigned code);
+    void SelectTab(Window* tab, int index);
+    Window* Root(Window* window) const;
+    bool Contains(const Window* outer, const Window* inner) const;
+    std::vector<Window*> TabStops(Window* dialog) const;
+    Window* Next(const std::vector<Window*>& stops, const Window* from, bool backwards) const;
     void SendTrayMouse(unsigned mouseMessage);
     void Trace(const std::string& line) const;
     std::string Describe(const Window* window) const;
@@ -146,6 +161,7 @@ class PosixUi : public UiPort {
     std::vector<TrayIcon> tray_;
     std::vector<std::intptr_t> trayAnswers_;
     WindowHandle foreground_ = nullptr;
+    WindowHandle focus_ = nullptr;
     bool shellRefuses_ = false;
     bool exitHooked_ = false;
 };

@@ -21,6 +21,7 @@
 #include "fakes/fake_ras.h"
 #include "fakes/fake_system.h"
 #include "platform/posix/ui_host.h"
+#include "resources/resource.h"
 #include "ui/main_dialog.h"
 
 namespace lumivo {
@@ -54,7 +55,7 @@ class HostTest : public ::testing::Test {
         agent.mainDialog = dialog.get();
         ASSERT_TRUE(dialog->Create());
         main = dialog->GetSafeHwnd();
-        tab = ui.GetDlgItem(main, 1023);
+        tab = ui.GetDlgItem(main, IDC_TABS);
     }
     WindowHandle Page(int templateId) const { return ui.FindDialog(templateId); }
     WindowHandle Item(int templateId, int id) { return ui.GetDlgItem(Page(templateId), id); }
@@ -64,8 +65,8 @@ class HostTest : public ::testing::Test {
         return ui.SendMessage(Item(templateId, id), BM_GETCHECK, 0, 0) == 1;
     }
     std::vector<bool> PagesVisible() {
-        return {ui.IsWindowVisible(Page(156)), ui.IsWindowVisible(Page(804)),
-                ui.IsWindowVisible(Page(805))};
+        return {ui.IsWindowVisible(Page(IDD_GENERAL)), ui.IsWindowVisible(Page(IDD_OPTIONS)),
+                ui.IsWindowVisible(Page(IDD_ABOUT))};
     }
     Rect WindowRect(WindowHandle window) {
         Rect rect;
@@ -108,11 +109,11 @@ TEST_F(HostTest, StartShowsNoWindowButTheTrayIcon) {
     Start();
     EXPECT_FALSE(ui.IsWindowVisible(main));
     EXPECT_EQ(ui.GetWindowText(main), L"Lumivo Runtime");
-    EXPECT_EQ(ui.IconResourceOf(ui.WindowIcon(main, true)), 142);
-    EXPECT_EQ(ui.IconResourceOf(ui.WindowIcon(main, false)), 142);
+    EXPECT_EQ(ui.IconResourceOf(ui.WindowIcon(main, true)), IDI_NORMAL);
+    EXPECT_EQ(ui.IconResourceOf(ui.WindowIcon(main, false)), IDI_NORMAL);
     auto icon = ui.CurrentTrayIcon();
     ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(icon->iconResource, 142);
+    EXPECT_EQ(icon->iconResource, IDI_NORMAL);
     EXPECT_EQ(icon->tip, L"Lumivo Runtime");
     EXPECT_EQ(icon->window, main);
     EXPECT_EQ(icon->callbackMessage, WM_TRAYNOTIFY);
@@ -124,7 +125,7 @@ TEST_F(HostTest, ThreeTabsInOrderWithThePagesUnderTheTabRow) {
     Rect first;
     ASSERT_EQ(ui.SendMessage(tab, TCM_GETITEMRECT, 0, reinterpret_cast<std::intptr_t>(&first)), 1);
     const Rect tabRect = WindowRect(tab);
-    for (int templateId : {156, 804, 805}) {
+    for (int templateId : {IDD_GENERAL, IDD_OPTIONS, IDD_ABOUT}) {
         const Rect page = WindowRect(Page(templateId));
         EXPECT_EQ(ui.GetParent(Page(templateId)), tab);
         EXPECT_EQ(page.left - tabRect.left, first.left) << templateId;
@@ -189,17 +190,17 @@ TEST_F(HostTest, OkHidesAndTheHiddenDialogKeepsItsState) {
     Start();
     ui.TapTrayIcon();
     ui.ClickTab(tab, 1);
-    ui.Type(Item(804, 1020), L"typed");
+    ui.Type(Item(IDD_OPTIONS, IDC_CONNECTIONS_PASSWORD), L"typed");
     ASSERT_TRUE(ui.PressOk(main));
     EXPECT_FALSE(ui.IsWindowVisible(main));
-    EXPECT_FALSE(ui.IsWindowVisible(Page(804)));  // hidden with its parent
+    EXPECT_FALSE(ui.IsWindowVisible(Page(IDD_OPTIONS)));  // hidden with its parent
     EXPECT_THAT(system.quitCodes, IsEmpty());
     EXPECT_TRUE(ui.CurrentTrayIcon().has_value());
 
     ui.ShowWindow(main, SW_SHOW);
-    EXPECT_TRUE(ui.IsWindowVisible(Page(804)));
-    EXPECT_EQ(Text(804, 1020), L"typed");
-    EXPECT_TRUE(Enabled(804, 1022));
+    EXPECT_TRUE(ui.IsWindowVisible(Page(IDD_OPTIONS)));
+    EXPECT_EQ(Text(IDD_OPTIONS, IDC_CONNECTIONS_PASSWORD), L"typed");
+    EXPECT_TRUE(Enabled(IDD_OPTIONS, IDC_SAVE));
 }
 
 TEST_F(HostTest, CloseBoxAsksAndOnlyYesQuits) {
@@ -232,35 +233,35 @@ TEST_F(HostTest, ExitCommandQuitsWithoutAQuestion) {
 TEST_F(HostTest, GeneralPageShowsTheCredentialsDisconnected) {
     agent.settings.id = -12;
     Start();
-    EXPECT_EQ(Text(156, 1003), L"-12");
-    EXPECT_EQ(Text(156, 1004), L"s3cret-Pw");
-    EXPECT_EQ(Text(156, 1019), L"DISCONNECTED");
-    EXPECT_FALSE(Enabled(156, 1018));
+    EXPECT_EQ(Text(IDD_GENERAL, IDC_ID), L"-12");
+    EXPECT_EQ(Text(IDD_GENERAL, IDC_PASSWORD), L"s3cret-Pw");
+    EXPECT_EQ(Text(IDD_GENERAL, IDC_VPN_ADDRESS), L"DISCONNECTED");
+    EXPECT_FALSE(Enabled(IDD_GENERAL, IDC_DISCONNECT_ALL));
     ui.TapTrayIcon();
-    EXPECT_FALSE(ui.Click(Item(156, 1018)));  // a disabled button does not react
+    EXPECT_FALSE(ui.Click(Item(IDD_GENERAL, IDC_DISCONNECT_ALL)));  // a disabled button does not react
     EXPECT_THAT(Requests(), IsEmpty());
 }
 
 TEST_F(HostTest, OptionsOpenCleanAndAnyEditMakesThemDirty) {
     agent.settings.vpnEnabled = true;
     Start();
-    EXPECT_EQ(Text(804, 1020), L"conn&pw");
-    EXPECT_TRUE(Checked(804, 1006));
-    EXPECT_TRUE(Checked(804, 1008));
-    EXPECT_FALSE(Enabled(804, 1022));
+    EXPECT_EQ(Text(IDD_OPTIONS, IDC_CONNECTIONS_PASSWORD), L"conn&pw");
+    EXPECT_TRUE(Checked(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED));
+    EXPECT_TRUE(Checked(IDD_OPTIONS, IDC_VPN_ENABLED));
+    EXPECT_FALSE(Enabled(IDD_OPTIONS, IDC_SAVE));
 
     ui.TapTrayIcon();
     ui.ClickTab(tab, 1);
-    ASSERT_TRUE(ui.Click(Item(804, 1008)));
-    ASSERT_TRUE(ui.Click(Item(804, 1008)));
-    EXPECT_TRUE(Checked(804, 1008));  // back where it was,
-    EXPECT_TRUE(Enabled(804, 1022));  // and still unsaved
+    ASSERT_TRUE(ui.Click(Item(IDD_OPTIONS, IDC_VPN_ENABLED)));
+    ASSERT_TRUE(ui.Click(Item(IDD_OPTIONS, IDC_VPN_ENABLED)));
+    EXPECT_TRUE(Checked(IDD_OPTIONS, IDC_VPN_ENABLED));  // back where it was,
+    EXPECT_TRUE(Enabled(IDD_OPTIONS, IDC_SAVE));  // and still unsaved
     EXPECT_TRUE(agent.settings.vpnEnabled);
 
-    ui.Click(Item(804, 1022));
-    EXPECT_FALSE(Enabled(804, 1022));
-    ui.Type(Item(804, 1020), L"conn&pw");  // the same text is an edit too
-    EXPECT_TRUE(Enabled(804, 1022));
+    ui.Click(Item(IDD_OPTIONS, IDC_SAVE));
+    EXPECT_FALSE(Enabled(IDD_OPTIONS, IDC_SAVE));
+    ui.Type(Item(IDD_OPTIONS, IDC_CONNECTIONS_PASSWORD), L"conn&pw");  // the same text is an edit too
+    EXPECT_TRUE(Enabled(IDD_OPTIONS, IDC_SAVE));
 }
 
 TEST_F(HostTest, SaveWritesTheFileAndTheNextTickStopsPolling) {
@@ -271,13 +272,13 @@ TEST_F(HostTest, SaveWritesTheFileAndTheNextTickStopsPolling) {
 
     ui.TapTrayIcon();
     ui.ClickTab(tab, 1);
-    ui.Click(Item(804, 1006));
-    ui.Type(Item(804, 1020), L"new=pw");
+    ui.Click(Item(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED));
+    ui.Type(Item(IDD_OPTIONS, IDC_CONNECTIONS_PASSWORD), L"new=pw");
     EXPECT_TRUE(agent.settings.connectionsEnabled);  // nothing changes before "Save"
-    ASSERT_TRUE(ui.Click(Item(804, 1022)));
+    ASSERT_TRUE(ui.Click(Item(IDD_OPTIONS, IDC_SAVE)));
     EXPECT_FALSE(agent.settings.connectionsEnabled);
     EXPECT_EQ(agent.settings.connectionsPassword, "new=pw");
-    EXPECT_FALSE(Enabled(804, 1022));
+    EXPECT_FALSE(Enabled(IDD_OPTIONS, IDC_SAVE));
 
     const std::string saved = files.Content(settingsFilePath);
     EXPECT_THAT(saved, HasSubstr("\"connectionsEnabled\":\tfalse"));
@@ -294,26 +295,26 @@ TEST_F(HostTest, PasswordsWithAnyByteSurviveTheWayThroughTheField) {
     Start();
     ui.TapTrayIcon();
     ui.ClickTab(tab, 1);
-    ui.Click(Item(804, 1008));
-    ui.Click(Item(804, 1022));
+    ui.Click(Item(IDD_OPTIONS, IDC_VPN_ENABLED));
+    ui.Click(Item(IDD_OPTIONS, IDC_SAVE));
     EXPECT_EQ(agent.settings.connectionsPassword, "caf\xe9\x80!");
 }
 
 TEST_F(HostTest, DisconnectAllHangsUpAndShowsTheDisconnectedLook) {
     Start();
     VpnUp();
-    EXPECT_EQ(Text(156, 1019), L"10.8.0.6");
-    EXPECT_TRUE(Enabled(156, 1018));
-    EXPECT_EQ(TrayImage(), 143);
+    EXPECT_EQ(Text(IDD_GENERAL, IDC_VPN_ADDRESS), L"10.8.0.6");
+    EXPECT_TRUE(Enabled(IDD_GENERAL, IDC_DISCONNECT_ALL));
+    EXPECT_EQ(TrayImage(), IDI_VPN);
 
     ui.TapTrayIcon();
-    ASSERT_TRUE(ui.Click(Item(156, 1018)));
+    ASSERT_TRUE(ui.Click(Item(IDD_GENERAL, IDC_DISCONNECT_ALL)));
     EXPECT_THAT(Requests(), ElementsAre("DELETE connections/disconnect-all"));
     EXPECT_EQ(ras.hungUp.size(), 1u);
     EXPECT_FALSE(agent.vpnConnected);
-    EXPECT_EQ(Text(156, 1019), L"DISCONNECTED");
-    EXPECT_FALSE(Enabled(156, 1018));
-    EXPECT_EQ(TrayImage(), 142);
+    EXPECT_EQ(Text(IDD_GENERAL, IDC_VPN_ADDRESS), L"DISCONNECTED");
+    EXPECT_FALSE(Enabled(IDD_GENERAL, IDC_DISCONNECT_ALL));
+    EXPECT_EQ(TrayImage(), IDI_NORMAL);
 }
 
 TEST_F(HostTest, FailedHangUpKeepsTheConnectedLook) {
@@ -321,12 +322,12 @@ TEST_F(HostTest, FailedHangUpKeepsTheConnectedLook) {
     VpnUp();
     ras.hangUpResult = 668;
     ui.TapTrayIcon();
-    ASSERT_TRUE(ui.Click(Item(156, 1018)));
+    ASSERT_TRUE(ui.Click(Item(IDD_GENERAL, IDC_DISCONNECT_ALL)));
     EXPECT_THAT(Requests(), ElementsAre("DELETE connections/disconnect-all"));
     EXPECT_TRUE(agent.vpnConnected);
-    EXPECT_EQ(Text(156, 1019), L"10.8.0.6");
-    EXPECT_TRUE(Enabled(156, 1018));
-    EXPECT_EQ(TrayImage(), 143);
+    EXPECT_EQ(Text(IDD_GENERAL, IDC_VPN_ADDRESS), L"10.8.0.6");
+    EXPECT_TRUE(Enabled(IDD_GENERAL, IDC_DISCONNECT_ALL));
+    EXPECT_EQ(TrayImage(), IDI_VPN);
     EXPECT_THAT(console.Lines(), testing::Contains("Error 668 stopping VPN"));
 }
 
@@ -336,8 +337,8 @@ TEST_F(HostTest, VpnResetByTheTimerWorkReachesTrayAndPageWhileHidden) {
     internet.Script(200, R"({"data":[]})");
     OnConnectionTimer(agent);  // no "vpn-created" listed: the VPN goes
     EXPECT_FALSE(ui.IsWindowVisible(main));
-    EXPECT_EQ(TrayImage(), 142);
-    EXPECT_EQ(Text(156, 1019), L"DISCONNECTED");
+    EXPECT_EQ(TrayImage(), IDI_NORMAL);
+    EXPECT_EQ(Text(IDD_GENERAL, IDC_VPN_ADDRESS), L"DISCONNECTED");
 }
 
 TEST_F(HostTest, NewTaskbarBringsBackTheVpnImageButNothingAfterQuit) {
@@ -346,7 +347,7 @@ TEST_F(HostTest, NewTaskbarBringsBackTheVpnImageButNothingAfterQuit) {
     ui.RestartTaskbar(agent.taskbarCreatedMessage);
     auto icon = ui.CurrentTrayIcon();
     ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(icon->iconResource, 143);
+    EXPECT_EQ(icon->iconResource, IDI_VPN);
     EXPECT_EQ(icon->tip, L"Lumivo Runtime");
 
     system.boxAnswers = {IDYES};
@@ -372,20 +373,20 @@ TEST_F(HostTest, RefusingShellLeavesOnlyShowGuiToBringTheDialogUp) {
 
 TEST_F(HostTest, AboutPageShowsProductVersionAndCopyright) {
     Start();
-    EXPECT_EQ(Text(805, 1022), L"Lumivo Runtime");
-    EXPECT_EQ(Text(805, 1023), L"1.1.1");
-    EXPECT_EQ(Text(805, 1024),
+    EXPECT_EQ(Text(IDD_ABOUT, IDC_PRODUCT_NAME), L"Lumivo Runtime");
+    EXPECT_EQ(Text(IDD_ABOUT, IDC_VERSION), L"1.1.1");
+    EXPECT_EQ(Text(IDD_ABOUT, IDC_COPYRIGHT),
               std::wstring(copyrightLine, copyrightLine + std::strlen(copyrightLine)));
 }
 
 TEST_F(HostTest, HiddenControlsCannotBeUsed) {
     Start();
-    EXPECT_FALSE(ui.Click(Item(804, 1006)));  // dialog hidden
+    EXPECT_FALSE(ui.Click(Item(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED)));  // dialog hidden
     ui.TapTrayIcon();
-    EXPECT_FALSE(ui.Click(Item(804, 1006)));       // page hidden
-    EXPECT_FALSE(ui.Type(Item(156, 1003), L"1"));  // read-only
-    EXPECT_FALSE(ui.Click(Item(156, 1010)));       // a group box
-    EXPECT_FALSE(ui.PressOk(Page(804)));
+    EXPECT_FALSE(ui.Click(Item(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED)));       // page hidden
+    EXPECT_FALSE(ui.Type(Item(IDD_GENERAL, IDC_ID), L"1"));  // read-only
+    EXPECT_FALSE(ui.Click(Item(IDD_GENERAL, IDC_CREDENTIALS_GROUP)));       // a group box
+    EXPECT_FALSE(ui.PressOk(Page(IDD_OPTIONS)));
 }
 
 TEST(HostTrace, VisibleChangesAreWrittenToTheTraceFile) {
@@ -404,7 +405,7 @@ TEST(HostTrace, VisibleChangesAreWrittenToTheTraceFile) {
         CMainDialog dialog(agent, productName);
         ASSERT_TRUE(dialog.Create());
         ui.TapTrayIcon();
-        ui.ClickTab(ui.GetDlgItem(dialog.GetSafeHwnd(), 1023), 2);
+        ui.ClickTab(ui.GetDlgItem(dialog.GetSafeHwnd(), IDC_TABS), 2);
         dialog.SetVpnIcon(true);
         ui.PressOk(dialog.GetSafeHwnd());
         ui.SendMessage(dialog.GetSafeHwnd(), WM_COMMAND, ID_APP_EXIT, 0);

@@ -1,6 +1,7 @@
 // The main dialog's initialisation, message map and ShowGui steps, as the
 // platform sees them through a fake UI port.
 
+#include "resources/resource.h"
 #include "ui/main_dialog.h"
 
 #include <gmock/gmock.h>
@@ -26,7 +27,7 @@ class MainDialogTest : public ::testing::Test {
         agent.ports.system = &system;
         dialog.Create();
         self = dialog.GetSafeHwnd();
-        tab = ui.GetDlgItem(self, 1023);
+        tab = ui.GetDlgItem(self, IDC_TABS);
     }
 
     std::intptr_t Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
@@ -49,7 +50,7 @@ class MainDialogTest : public ::testing::Test {
     // The page windows, children of the tab control, in the order made.
     std::vector<FakeUi::Window*> Pages() {
         std::vector<FakeUi::Window*> pages;
-        for (int templateId : {156, 804, 805}) {
+        for (int templateId : {IDD_GENERAL, IDD_OPTIONS, IDD_ABOUT}) {
             for (auto& window : ui.windows) {
                 if (window.second->templateId == templateId) pages.push_back(window.second.get());
             }
@@ -73,7 +74,7 @@ class MainDialogTest : public ::testing::Test {
 
 TEST_F(MainDialogTest, InitialisationBuildsTitleTrayAndThreePages) {
     ASSERT_NE(self, nullptr);
-    EXPECT_EQ(ui.Get(self)->templateId, 802);
+    EXPECT_EQ(ui.Get(self)->templateId, IDD_MAIN);
     EXPECT_EQ(ui.Get(self)->parent, nullptr);
     EXPECT_EQ(ui.Get(self)->text, L"Lumivo Runtime");
     EXPECT_FALSE(ui.Get(self)->visible);
@@ -82,7 +83,7 @@ TEST_F(MainDialogTest, InitialisationBuildsTitleTrayAndThreePages) {
     EXPECT_EQ(ui.shellCalls[0].operation, NIM_ADD);
     EXPECT_EQ(ui.shellCalls[0].data.hWnd, self);
     EXPECT_EQ(ui.shellCalls[0].data.uCallbackMessage, WM_TRAYNOTIFY);
-    EXPECT_EQ(ui.shellCalls[0].data.hIcon, FakeUi::Icon(142));
+    EXPECT_EQ(ui.shellCalls[0].data.hIcon, FakeUi::Icon(IDI_NORMAL));
 
     EXPECT_THAT(ui.Get(tab)->tabs, ElementsAre(L"General", L"Options", L"About"));
     ASSERT_EQ(Pages().size(), 3u);
@@ -176,11 +177,11 @@ TEST_F(MainDialogTest, OnlyAReleaseOfTheLeftButtonShowsTheDialog) {
 
 TEST_F(MainDialogTest, TabChangeFromTheTabControlSelectsThePage) {
     ui.Get(tab)->selectedTab = 2;
-    EXPECT_TRUE(Notify(1023, TCN_SELCHANGE));
+    EXPECT_TRUE(Notify(IDC_TABS, TCN_SELCHANGE));
     EXPECT_THAT(PagesVisible(), ElementsAre(false, false, true));
     ui.Get(tab)->selectedTab = 1;
     EXPECT_FALSE(Notify(1024, TCN_SELCHANGE));
-    EXPECT_FALSE(Notify(1023, static_cast<unsigned>(-552)));
+    EXPECT_FALSE(Notify(IDC_TABS, static_cast<unsigned>(-552)));
     EXPECT_THAT(PagesVisible(), ElementsAre(false, false, true));
 
     dialog.SelectPage(3);
@@ -194,14 +195,14 @@ TEST_F(MainDialogTest, VpnIconIsLoadedAnewForEveryChange) {
     EXPECT_TRUE(dialog.SetVpnIcon(true));
     EXPECT_TRUE(dialog.SetVpnIcon(true));
     EXPECT_THAT(ui.calls, ElementsAre("LoadIcon(143)", "LoadIcon(143)"));
-    EXPECT_EQ(ui.shellCalls.back().data.hIcon, FakeUi::Icon(143));
+    EXPECT_EQ(ui.shellCalls.back().data.hIcon, FakeUi::Icon(IDI_VPN));
 
     ui.shellAnswers = {false};
     EXPECT_FALSE(dialog.SetVpnIcon(false));
 
     EXPECT_EQ(Send(WM_VPNDISCONNECTED, 0, 0), 1);
     EXPECT_EQ(ui.shellCalls.back().operation, NIM_MODIFY);
-    EXPECT_EQ(ui.shellCalls.back().data.hIcon, FakeUi::Icon(142));
+    EXPECT_EQ(ui.shellCalls.back().data.hIcon, FakeUi::Icon(IDI_NORMAL));
 }
 
 TEST_F(MainDialogTest, VpnIconChangeWithoutATrayIconStillSucceeds) {

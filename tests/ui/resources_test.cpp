@@ -12,24 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui_port.h"
+#include "resources/resource.h"
 #include "resources/resource_script.h"
 
 namespace lumivo {
 namespace {
-
-constexpr std::uint32_t WS_CHILD = 0x40000000u;
-constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
-constexpr std::uint32_t WS_CAPTION = 0x00C00000u;
-constexpr std::uint32_t WS_BORDER = 0x00800000u;
-constexpr std::uint32_t WS_SYSMENU = 0x00080000u;
-constexpr std::uint32_t WS_TABSTOP = 0x00010000u;
-constexpr std::uint32_t DS_SETFOREGROUND = 0x0200u;
-constexpr std::uint32_t DS_CENTER = 0x0800u;
-constexpr std::uint32_t WS_EX_APPWINDOW = 0x00040000u;
-constexpr std::uint32_t WS_EX_CAPTIONOKBTN = 0x80000000u;
-constexpr std::uint32_t ES_PASSWORD = 0x0020u, ES_AUTOHSCROLL = 0x0080u, ES_READONLY = 0x0800u;
-constexpr std::uint32_t BS_AUTOCHECKBOX = 0x3u, BS_GROUPBOX = 0x7u;
-constexpr std::uint32_t SS_ICON = 0x3u, SS_BITMAP = 0xEu;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -42,7 +30,9 @@ const ResourceScript& Script() {
     static ResourceScript script = [] {
         ResourceScript parsed;
         std::string error;
-        EXPECT_TRUE(ParseResourceScript(EmbeddedResourceScript(), parsed, error)) << error;
+        EXPECT_TRUE(ParseResourceScript(EmbeddedResourceScript(), parsed, error,
+                                        EmbeddedResourceHeaders()))
+            << error;
         return parsed;
     }();
     return script;
@@ -80,7 +70,7 @@ void ExpectControls(int dialogId, const std::vector<Expected>& expected) {
 }
 
 TEST(ResourceScript, MainDialogIsAHiddenCaptionedPopupFilledByItsTabControl) {
-    const DialogTemplate* dialog = Script().FindDialog(802);
+    const DialogTemplate* dialog = Script().FindDialog(IDD_MAIN);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->width, 212);
     EXPECT_EQ(dialog->height, 94);
@@ -91,11 +81,11 @@ TEST(ResourceScript, MainDialogIsAHiddenCaptionedPopupFilledByItsTabControl) {
     EXPECT_EQ(dialog->caption, "");
     EXPECT_EQ(dialog->fontSize, 12);
     EXPECT_EQ(dialog->fontFace, "Segoe UI");
-    ExpectControls(802, {{1023, "SysTabControl32", "", 0, 0, 212, 94, 0}});
+    ExpectControls(IDD_MAIN, {{IDC_TABS, "SysTabControl32", "", 0, 0, 212, 94, 0}});
 }
 
 TEST(ResourceScript, PagesAreBorderedChildDialogsWithoutCaption) {
-    for (int id : {156, 804, 805}) {
+    for (int id : {IDD_GENERAL, IDD_OPTIONS, IDD_ABOUT}) {
         const DialogTemplate* page = Script().FindDialog(id);
         ASSERT_NE(page, nullptr) << id;
         EXPECT_EQ(page->width, 210) << id;
@@ -111,45 +101,45 @@ TEST(ResourceScript, PagesAreBorderedChildDialogsWithoutCaption) {
 
 TEST(ResourceScript, PagesHoldEveryControl) {
     const std::uint32_t readOnlyEdit = WS_BORDER | WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL;
-    ExpectControls(156, {
-                            {155, "Static", "", 7, 12, 14, 12, SS_ICON},
-                            {1028, "Static", nullptr, 25, 5, 181, 24, 0},
-                            {1010, "Button", "Credentials", 4, 33, 99, 45, BS_GROUPBOX},
-                            {1002, "Static", "ID", 8, 45, 32, 8, 0},
-                            {1003, "Edit", "", 44, 43, 53, 12, readOnlyEdit},
-                            {1005, "Static", "Password", 8, 61, 32, 8, 0},
-                            {1004, "Edit", "", 44, 59, 53, 12, readOnlyEdit},
-                            {1015, "Button", "VPN", 107, 33, 99, 45, BS_GROUPBOX},
-                            {1019, "Static", nullptr, 111, 45, 91, 8, 0},
-                            {1018, "Button", "Disconnect all", 146, 62, 56, 12, WS_TABSTOP},
+    ExpectControls(IDD_GENERAL, {
+                            {IDC_PICTURE, "Static", "", 7, 12, 14, 12, SS_ICON},
+                            {IDC_INTRODUCTION, "Static", nullptr, 25, 5, 181, 24, 0},
+                            {IDC_CREDENTIALS_GROUP, "Button", "Credentials", 4, 33, 99, 45, BS_GROUPBOX},
+                            {IDC_ID_LABEL, "Static", "ID", 8, 45, 32, 8, 0},
+                            {IDC_ID, "Edit", "", 44, 43, 53, 12, readOnlyEdit},
+                            {IDC_PASSWORD_LABEL, "Static", "Password", 8, 61, 32, 8, 0},
+                            {IDC_PASSWORD, "Edit", "", 44, 59, 53, 12, readOnlyEdit},
+                            {IDC_VPN_GROUP, "Button", "VPN", 107, 33, 99, 45, BS_GROUPBOX},
+                            {IDC_VPN_ADDRESS, "Static", nullptr, 111, 45, 91, 8, 0},
+                            {IDC_DISCONNECT_ALL, "Button", "Disconnect all", 146, 62, 56, 12, WS_TABSTOP},
                         });
-    EXPECT_EQ(Script().FindDialog(156)->controls[0].imageResource, 142);
+    EXPECT_EQ(Script().FindDialog(IDD_GENERAL)->controls[0].imageResource, IDI_NORMAL);
 
-    ExpectControls(804,
+    ExpectControls(IDD_OPTIONS,
                    {
-                       {1012, "Button", "Connections", 4, 5, 99, 45, BS_GROUPBOX},
-                       {1006, "Button", "Enabled", 8, 17, 36, 8, WS_TABSTOP | BS_AUTOCHECKBOX},
-                       {1021, "Static", "Password", 8, 33, 32, 11, 0},
-                       {1020, "Edit", "", 44, 31, 53, 12,
+                       {IDC_CONNECTIONS_GROUP, "Button", "Connections", 4, 5, 99, 45, BS_GROUPBOX},
+                       {IDC_CONNECTIONS_ENABLED, "Button", "Enabled", 8, 17, 36, 8, WS_TABSTOP | BS_AUTOCHECKBOX},
+                       {IDC_CONNECTIONS_PASSWORD_LABEL, "Static", "Password", 8, 33, 32, 11, 0},
+                       {IDC_CONNECTIONS_PASSWORD, "Edit", "", 44, 31, 53, 12,
                         WS_BORDER | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL},
-                       {1015, "Button", "VPN", 107, 5, 99, 45, BS_GROUPBOX},
-                       {1008, "Button", "Enabled", 111, 17, 36, 8, WS_TABSTOP | BS_AUTOCHECKBOX},
-                       {1022, "Button", "Save", 158, 66, 48, 12, WS_TABSTOP},
+                       {IDC_VPN_GROUP, "Button", "VPN", 107, 5, 99, 45, BS_GROUPBOX},
+                       {IDC_VPN_ENABLED, "Button", "Enabled", 111, 17, 36, 8, WS_TABSTOP | BS_AUTOCHECKBOX},
+                       {IDC_SAVE, "Button", "Save", 158, 66, 48, 12, WS_TABSTOP},
                    });
 
-    ExpectControls(805, {
-                            {155, "Static", "", 7, 7, 57, 40, SS_BITMAP},
-                            {1022, "Static", "", 72, 11, 123, 8, 0},
-                            {1023, "Static", "", 72, 23, 123, 8, 0},
-                            {1024, "Static", "", 72, 35, 123, 8, 0},
+    ExpectControls(IDD_ABOUT, {
+                            {IDC_PICTURE, "Static", "", 7, 7, 57, 40, SS_BITMAP},
+                            {IDC_PRODUCT_NAME, "Static", "", 72, 11, 123, 8, 0},
+                            {IDC_VERSION, "Static", "", 72, 23, 123, 8, 0},
+                            {IDC_COPYRIGHT, "Static", "", 72, 35, 123, 8, 0},
                         });
-    EXPECT_EQ(Script().FindDialog(805)->controls[0].imageResource, 154);
+    EXPECT_EQ(Script().FindDialog(IDD_ABOUT)->controls[0].imageResource, IDB_LOGO);
 }
 
 TEST(ResourceScript, NamesTheIconsAndTheLogo) {
-    EXPECT_EQ(Script().icons.at(142), "icon142.ico");
-    EXPECT_EQ(Script().icons.at(143), "icon143.ico");
-    EXPECT_EQ(Script().bitmaps.at(154), "bitmap154.bmp");
+    EXPECT_EQ(Script().icons.at(IDI_NORMAL), "icon142.ico");
+    EXPECT_EQ(Script().icons.at(IDI_VPN), "icon143.ico");
+    EXPECT_EQ(Script().bitmaps.at(IDB_LOGO), "bitmap154.bmp");
     EXPECT_EQ(Script().icons.size(), 2u);
 }
 
@@ -166,6 +156,24 @@ TEST(ResourceScript, MistakesAreReportedWithTheirLine) {
     EXPECT_EQ(error, "line 3: expected ','");
     EXPECT_TRUE(ParseResourceScript("// nothing\n#define X 1\n", script, error));
     EXPECT_TRUE(script.dialogs.empty());
+    EXPECT_FALSE(ParseResourceScript("#include \"a.h\"\n", script, error, {{"a.h", "#include \"a.h\""}}));
+    EXPECT_EQ(error, "a.h: line 1: headers include each other");
+}
+
+TEST(ResourceScript, NamesFromIncludedHeadersStandForTheirNumbers) {
+    ResourceScript script;
+    std::string error;
+    ASSERT_TRUE(ParseResourceScript(
+        "#include <windows.h>\n#include \"ids.h\"\nIDD_X DIALOGEX 0, 0, 1, 1\nBEGIN\n"
+        "  CONTROL \"\", IDC_Y, \"Static\", SS_LEFT, 0, 0, 1, 1\nEND\n",
+        script, error, {{"ids.h", "#define IDD_X 7\n#define IDC_Y 0x10L\n"}}))
+        << error;
+    ASSERT_EQ(script.dialogs.size(), 1u);
+    EXPECT_EQ(script.dialogs[0].id, 7);
+    EXPECT_EQ(script.dialogs[0].controls.at(0).id, 16);
+    // Without the header the names mean nothing.
+    EXPECT_FALSE(ParseResourceScript("#include \"ids.h\"\nIDD_X DIALOGEX 0, 0, 1, 1\n", script,
+                                     error));
 }
 
 // The Windows resource compiler's own reading of the script, listed back as

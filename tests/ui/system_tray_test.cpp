@@ -1,5 +1,6 @@
 // The tray icon's states and the records it gives the shell.
 
+#include "resources/resource.h"
 #include "ui/system_tray.h"
 
 #include <gmock/gmock.h>
@@ -26,7 +27,7 @@ class SystemTrayTest : public ::testing::Test {
         agent.taskbarCreatedMessage = 0xC001;
     }
 
-    bool Add() { return tray.AddTrayIcon(owner, 32778, L"Lumivo Runtime", FakeUi::Icon(142), 0); }
+    bool Add() { return tray.AddTrayIcon(owner, 32778, L"Lumivo Runtime", FakeUi::Icon(IDI_NORMAL), 0); }
     // What the shell was asked last.
     const FakeUi::ShellCall& Last() const { return ui.shellCalls.back(); }
     // The shell's broadcast, as the tray's hidden window receives it.
@@ -45,7 +46,7 @@ class SystemTrayTest : public ::testing::Test {
 };
 
 TEST_F(SystemTrayTest, BeforeTheAddNothingReachesTheShell) {
-    EXPECT_FALSE(tray.ChangeTrayIcon(FakeUi::Icon(143)));
+    EXPECT_FALSE(tray.ChangeTrayIcon(FakeUi::Icon(IDI_VPN)));
     EXPECT_TRUE(tray.RemoveTrayIcon());
     EXPECT_THAT(ui.shellCalls, IsEmpty());
     EXPECT_THAT(ui.calls, IsEmpty());  // no window either
@@ -61,7 +62,7 @@ TEST_F(SystemTrayTest, AddGivesTheShellTheWholeRecord) {
     EXPECT_EQ(data.uID, 0u);
     EXPECT_EQ(data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
     EXPECT_EQ(data.uCallbackMessage, 32778u);
-    EXPECT_EQ(data.hIcon, FakeUi::Icon(142));
+    EXPECT_EQ(data.hIcon, FakeUi::Icon(IDI_NORMAL));
     EXPECT_EQ(Tip(data), L"Lumivo Runtime");
     EXPECT_FALSE(tray.IsHidden());
     EXPECT_FALSE(tray.IsRemoved());
@@ -71,14 +72,14 @@ TEST_F(SystemTrayTest, AddGivesTheShellTheWholeRecord) {
 }
 
 TEST_F(SystemTrayTest, WithoutAnOwnerTheHiddenWindowGetsTheCallbacks) {
-    EXPECT_TRUE(tray.AddTrayIcon(nullptr, 32778, L"tip", FakeUi::Icon(142), 3));
+    EXPECT_TRUE(tray.AddTrayIcon(nullptr, 32778, L"tip", FakeUi::Icon(IDI_NORMAL), 3));
     EXPECT_EQ(Last().data.hWnd, tray.GetSafeHwnd());
     EXPECT_EQ(Last().data.uID, 3u);
 }
 
 TEST_F(SystemTrayTest, LongTooltipsKeepTheirFirst63Characters) {
     const std::wstring seventy(70, L'x');
-    tray.AddTrayIcon(owner, 32778, seventy, FakeUi::Icon(142), 0);
+    tray.AddTrayIcon(owner, 32778, seventy, FakeUi::Icon(IDI_NORMAL), 0);
     EXPECT_EQ(Tip(Last().data), seventy.substr(0, 63));
     EXPECT_EQ(Last().data.szTip[63], u'\0');
 
@@ -106,14 +107,14 @@ TEST_F(SystemTrayTest, TooltipCutNeverSplitsACharacter) {
 
 TEST_F(SystemTrayTest, ShownIconChangesItsImageInTheShell) {
     Add();
-    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(143)));
+    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(IDI_VPN)));
     EXPECT_EQ(Last().operation, NIM_MODIFY);
     EXPECT_EQ(Last().data.uFlags, NIF_ICON);
-    EXPECT_EQ(Last().data.hIcon, FakeUi::Icon(143));
+    EXPECT_EQ(Last().data.hIcon, FakeUi::Icon(IDI_VPN));
 
     ui.shellAnswers = {false};
-    EXPECT_FALSE(tray.ChangeTrayIcon(FakeUi::Icon(142)));
-    EXPECT_EQ(tray.Data().hIcon, FakeUi::Icon(142));  // kept for a re-add
+    EXPECT_FALSE(tray.ChangeTrayIcon(FakeUi::Icon(IDI_NORMAL)));
+    EXPECT_EQ(tray.Data().hIcon, FakeUi::Icon(IDI_NORMAL));  // kept for a re-add
 }
 
 TEST_F(SystemTrayTest, RemoveDeletesOnceAndThenHasNothingToDo) {
@@ -127,7 +128,7 @@ TEST_F(SystemTrayTest, RemoveDeletesOnceAndThenHasNothingToDo) {
     EXPECT_TRUE(tray.RemoveTrayIcon());
     EXPECT_EQ(ui.shellCalls.size(), 2u);
     // Removed: images are only stored, and a new taskbar brings nothing back.
-    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(143)));
+    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(IDI_VPN)));
     EXPECT_EQ(TaskbarCreated(), 0);
     EXPECT_EQ(ui.shellCalls.size(), 2u);
 }
@@ -149,7 +150,7 @@ TEST_F(SystemTrayTest, RefusedAddLeavesTheAgentWithoutAnIcon) {
     EXPECT_TRUE(tray.IsHidden());
     EXPECT_TRUE(tray.IsRemoved());
 
-    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(143)));  // stored silently
+    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(IDI_VPN)));  // stored silently
     EXPECT_EQ(TaskbarCreated(), 0);                       // no retry
     EXPECT_TRUE(tray.RemoveTrayIcon());
     EXPECT_EQ(ui.shellCalls.size(), 1u);
@@ -157,11 +158,11 @@ TEST_F(SystemTrayTest, RefusedAddLeavesTheAgentWithoutAnIcon) {
 
 TEST_F(SystemTrayTest, NewTaskbarGetsTheLatestImageWithTheTooltip) {
     Add();
-    tray.ChangeTrayIcon(FakeUi::Icon(143));
+    tray.ChangeTrayIcon(FakeUi::Icon(IDI_VPN));
     EXPECT_EQ(TaskbarCreated(), 0);
     EXPECT_EQ(Last().operation, NIM_ADD);
     EXPECT_EQ(Last().data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
-    EXPECT_EQ(Last().data.hIcon, FakeUi::Icon(143));
+    EXPECT_EQ(Last().data.hIcon, FakeUi::Icon(IDI_VPN));
     EXPECT_EQ(Tip(Last().data), L"Lumivo Runtime");
     EXPECT_FALSE(tray.IsHidden());
 }
@@ -174,7 +175,7 @@ TEST_F(SystemTrayTest, FailedReAddIsLostButStillAsksToDelete) {
     EXPECT_FALSE(tray.IsRemoved());
 
     const std::size_t before = ui.shellCalls.size();
-    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(143)));  // Lost: only stored
+    EXPECT_TRUE(tray.ChangeTrayIcon(FakeUi::Icon(IDI_VPN)));  // Lost: only stored
     TaskbarCreated();                                     // and not retried
     EXPECT_EQ(ui.shellCalls.size(), before);
 
@@ -196,7 +197,7 @@ TEST(SystemTrayLifetime, DestructionRemovesTheIconAndItsWindow) {
     agent.ports.ui = &ui;
     {
         CSystemTray tray(agent);
-        tray.AddTrayIcon(nullptr, 32778, L"tip", FakeUi::Icon(142), 0);
+        tray.AddTrayIcon(nullptr, 32778, L"tip", FakeUi::Icon(IDI_NORMAL), 0);
     }
     EXPECT_EQ(ui.shellCalls.back().operation, NIM_DELETE);
     EXPECT_THAT(ui.windows, IsEmpty());
