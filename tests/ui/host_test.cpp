@@ -222,6 +222,66 @@ TEST_F(HostTest, CloseBoxAsksAndOnlyYesQuits) {
     EXPECT_TRUE(ui.IsWindowVisible(main));  // left as it is until the process ends
 }
 
+// The keys as the dialog manager handles them: Tab through the page shown,
+// the arrows on the tab control, Space and Enter on controls, Escape and
+// Enter for the dialog.
+TEST_F(HostTest, KeysMoveTheFocusAndReachTheDialogsCommands) {
+    Start();
+    dialog->ShowGui();
+    EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_ID));
+    ui.PressKey(VK_TAB);
+    EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_PASSWORD));
+    ui.PressKey(VK_TAB);  // "Disconnect all" is disabled: round to the first
+    EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_ID));
+    ui.PressKey(VK_TAB, true);
+    EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_PASSWORD));
+
+    ui.ClickTab(tab, 1);
+    EXPECT_EQ(ui.Focus(), tab);
+    ui.PressKey(VK_RIGHT);
+    ui.PressKey(VK_RIGHT);  // no tab beyond the last
+    EXPECT_THAT(PagesVisible(), ElementsAre(false, false, true));
+    ui.PressKey(VK_LEFT);
+    EXPECT_THAT(PagesVisible(), ElementsAre(false, true, false));
+
+    ui.PressKey(VK_TAB);
+    EXPECT_EQ(ui.Focus(), Item(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED));
+    ui.PressKey(VK_SPACE);
+    EXPECT_FALSE(Checked(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED));
+    for (int i = 0; i < 3; ++i) ui.PressKey(VK_TAB);
+    EXPECT_EQ(ui.Focus(), Item(IDD_OPTIONS, IDC_SAVE));
+    ui.PressKey(VK_RETURN);  // presses the focused button, hides nothing
+    EXPECT_FALSE(Enabled(IDD_OPTIONS, IDC_SAVE));
+    EXPECT_FALSE(agent.settings.connectionsEnabled);
+    EXPECT_TRUE(ui.IsWindowVisible(main));
+    // Disabled, "Save" handed the focus on rather than leaving the keys nowhere.
+    EXPECT_EQ(ui.Focus(), Item(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED));
+
+    system.boxAnswers = {IDNO};
+    ui.PressKey(VK_ESCAPE);
+    ASSERT_EQ(system.boxes.size(), 1u);
+    EXPECT_EQ(system.boxes[0].text, L"Are you sure you want to quit?");
+    EXPECT_THAT(system.quitCodes, IsEmpty());
+    ui.PressKey(VK_RETURN);
+    EXPECT_FALSE(ui.IsWindowVisible(main));
+    EXPECT_FALSE(ui.PressKey(VK_ESCAPE));  // a hidden dialog gets no keys
+    EXPECT_EQ(system.boxes.size(), 1u);
+}
+
+// Brought back on the General tab, the dialog does not keep the focus in
+// the page it hid, where typing would reach a field nobody sees.
+TEST_F(HostTest, FocusNeverStaysInAHiddenPage) {
+    Start();
+    dialog->ShowGui();
+    ui.ClickTab(tab, 1);
+    ui.Type(Item(IDD_OPTIONS, IDC_CONNECTIONS_PASSWORD), L"typed");
+    ui.PressKey(VK_RETURN);
+    dialog->ShowGui();
+    EXPECT_TRUE(ui.IsWindowVisible(ui.Focus()));
+    ui.PressKey(VK_TAB);
+    EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_ID));
+}
+
 TEST_F(HostTest, ExitCommandQuitsWithoutAQuestion) {
     Start();
     ui.SendMessage(main, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
