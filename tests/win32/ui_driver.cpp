@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
+
 namespace {
 
 constexpr UINT trayNotifyMessage = 32778;  // WM_APP + 10
@@ -79,10 +81,10 @@ HWND MainDialog() {
     return found;
 }
 
-HWND TabControl(HWND dialog) { return ::GetDlgItem(dialog, 1023); }
+HWND TabControl(HWND dialog) { return ::GetDlgItem(dialog, IDC_TABS); }
 
-// The page of the tab control that holds control `id` (1018 General, 1006
-// Options, 1024 About).
+// The page of the tab control that holds control `id` (IDC_DISCONNECT_ALL
+// General, IDC_CONNECTIONS_ENABLED Options, IDC_COPYRIGHT About).
 HWND PageWith(HWND dialog, int id) {
     for (HWND page = ::FindWindowExW(TabControl(dialog), nullptr, L"#32770", nullptr);
          page != nullptr; page = ::FindWindowExW(TabControl(dialog), page, L"#32770", nullptr)) {
@@ -167,9 +169,10 @@ int State(HWND dialog) {
         const char* name;
         int key;
         std::vector<int> controls;
-    } pages[] = {{"general", 1018, {1003, 1004, 1019, 1018}},
-                 {"options", 1006, {1006, 1008, 1022}},
-                 {"about", 1024, {1022, 1023, 1024}}};
+    } pages[] = {
+        {"general", IDC_DISCONNECT_ALL, {IDC_ID, IDC_PASSWORD, IDC_VPN_ADDRESS, IDC_DISCONNECT_ALL}},
+        {"options", IDC_CONNECTIONS_ENABLED, {IDC_CONNECTIONS_ENABLED, IDC_VPN_ENABLED, IDC_SAVE}},
+        {"about", IDC_COPYRIGHT, {IDC_PRODUCT_NAME, IDC_VERSION, IDC_COPYRIGHT}}};
     for (const auto& page : pages) {
         HWND window = PageWith(dialog, page.key);
         if (window == nullptr) continue;
@@ -316,8 +319,8 @@ int CheckLayout(HWND dialog) {
     RemoteRect(tabs, TCM_ADJUSTRECT, FALSE, display);
     for (HWND page = ::FindWindowExW(tabs, nullptr, L"#32770", nullptr); page != nullptr;
          page = ::FindWindowExW(tabs, page, L"#32770", nullptr)) {
-        const std::string name = ::GetDlgItem(page, 1018)   ? "general"
-                                 : ::GetDlgItem(page, 1006) ? "options"
+        const std::string name = ::GetDlgItem(page, IDC_DISCONNECT_ALL)        ? "general"
+                                 : ::GetDlgItem(page, IDC_CONNECTIONS_ENABLED) ? "options"
                                                             : "about";
         layout.Inside(name + " page", RectIn(page, tabs), display);
         RECT pageClient{};
