@@ -564,6 +564,10 @@ def main():
     if not os.path.exists(DEVCLOUD):
         print("devcloud not built: " + DEVCLOUD)
         return 77
+    if not os.path.isdir(DRIVE_C):
+        # The first Windows program of the build makes the prefix; this may be it.
+        subprocess.run([WINE_RUN, WINE_STATE, "wineboot"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=180)
     devcloud = Devcloud()
     try:
         result = SCENARIOS[sys.argv[1]](devcloud)
