@@ -160,13 +160,14 @@
         el('td', { class: 'interface-name' }, i === 0 ? name : ''),
         el('td', {}, a && a.ip), el('td', {}, a && a.mask))));
     }
-    return el('table', { class: 'answer' }, el('tbody', {}, ...rows));
+    return el('div', { class: 'scroll' }, el('table', { class: 'answer' }, el('tbody', {}, ...rows)));
   }
 
   function drawRequests(list) {
     const items = list.slice().reverse().map((r) => {
       const head = el('div', { class: 'request-head' },
-        el('strong', {}, 'Request ' + r.id), 'device ' + r.deviceId, r.type,
+        el('strong', {}, 'Request ' + r.id), el('span', {}, 'device ' + r.deviceId),
+        el('span', {}, r.type),
         el('span', { class: 'status badge ' + r.status }, r.status));
       if (r.status !== 'ended') {
         head.append(el('button', {
