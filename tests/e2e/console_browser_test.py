@@ -259,6 +259,10 @@ class ConsoleWithOperatorToken(unittest.TestCase):
         self.addCleanup(cloud.stop)
         self.assertTrue(cloud.token, "devcloud wrote no operator-token")
         self.assertEqual(cloud.raw("GET", "/devices", token="wrong")[0], 401)
+        # A browser cannot send the token with the page's own address: the page
+        # and its assets hold nothing secret and load without it.
+        for path in ("/", "/console.js", "/console.css"):
+            self.assertEqual(cloud.raw("GET", path, token="")[0], 200, path)
         driver = browser()
         self.addCleanup(driver.quit)
         page = Page(driver, cloud.operator + "/")
