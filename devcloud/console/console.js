@@ -285,11 +285,10 @@
   }
 
   // Runs an operator call, shows its failure next to the form, polls at once.
-  async function act(messageNode, call, success) {
+  async function act(messageNode, call) {
     messageNode.textContent = '';
     try {
-      const result = await call;
-      if (success) success(result);
+      await call;
     } catch (error) {
       messageNode.textContent = error.message;
     }

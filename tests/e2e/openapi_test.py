@@ -130,11 +130,11 @@ class Description:
     def check_request_body(self, operation, headers, body):
         if "requestBody" not in operation:
             return []
-        spec = self.resolve(operation["requestBody"])
+        described = self.resolve(operation["requestBody"])
         if not body:
-            return ["no request body"] if spec.get("required") else []
+            return ["no request body"] if described.get("required") else []
         content_type = headers.get("content-type", "").split(";")[0].strip()
-        media = spec["content"].get(content_type)
+        media = described["content"].get(content_type)
         if media is None:
             return ["request content type %r not documented" % content_type]
         schema = media["schema"]
