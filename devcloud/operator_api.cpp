@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 
 #include "app/text.h"
+#include "devcloud/embedded_files.h"
 #include "devcloud/json_reply.h"
 #include "devcloud/service.h"
 #include "devcloud/store.h"
@@ -224,6 +225,15 @@ void ListFaults(WireRecorder& recorder, httplib::Response& res) {
     SendJson(res, 200, list);
 }
 
+// A file built into the binary. The page may load only its own assets and
+// talk only to this side.
+void ServeEmbedded(const EmbeddedFile& file, httplib::Response& res) {
+    res.set_header("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(reinterpret_cast<const char*>(file.bytes), file.size, file.contentType);
+}
+
 }  // namespace
 
 void InstallOperatorRoutes(httplib::Server& server, Store& store, WireRecorder& recorder) {
@@ -248,6 +258,14 @@ void InstallOperatorRoutes(httplib::Server& server, Store& store, WireRecorder& 
         w->ClearFaults();
         SendJson(r, 200, cJSON_CreateObject());
     });
+    // The console and the API description, built into the binary.
+    for (std::size_t i = 0; i < embeddedFileCount; ++i) {
+        const EmbeddedFile* file = &embeddedFiles[i];
+        std::string pattern;  // the path as a pattern that matches only itself
+        for (const char* c = file->path; *c != '\0'; ++c)
+            pattern += *c == '.' ? std::string("\\.") : std::string(1, *c);
+        server.Get(pattern, [file](Req, Res r) { ServeEmbedded(*file, r); });
+    }
     server.set_error_handler([](Req, Res r) {
         if (r.body.empty()) SendMessage(r, r.status, r.status == 404 ? "Not found" : "Error");
     });

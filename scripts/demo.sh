@@ -5,10 +5,24 @@
 # a third start answers a VPN request that devcloud's operator created, over
 # the simulated remote-access service, until the operator ends it.
 #
+# devcloud's console (a web page on its operator side) shows all of it live;
+# the demo prints its address at the start. With --keep, devcloud and a last
+# agent run stay up at the end until Ctrl-C, so the console can be tried by
+# hand: create a VPN request there and watch the agent answer it.
+#
 # Everything lives in a temporary folder that is removed at the end (set
 # KEEP=1 to keep it). AGENT_SECONDS sets how long each run lasts (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+keep_running=0
+for arg in "$@"; do
+  case "$arg" in
+    --keep) keep_running=1 ;;
+    -h|--help) echo "usage: scripts/demo.sh [--keep]"; exit 0 ;;
+    *) echo "scripts/demo.sh: unknown option $arg (usage: scripts/demo.sh [--keep])" >&2; exit 2 ;;
+  esac
+done
 
 bash scripts/setup.sh
 cmake --preset dev -DLUMIVO_WERROR=ON >/dev/null
@@ -19,8 +33,10 @@ devcloud=${DEVCLOUD:-build/dev/devcloud/devcloud}
 seconds=${AGENT_SECONDS:-20}
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumivo-demo.XXXXXX")
 devcloud_pid=""
+agent_pid=""
 
 cleanup() {
+  if [ -n "$agent_pid" ]; then kill -TERM "$agent_pid" 2>/dev/null || true; wait "$agent_pid" 2>/dev/null || true; fi
   if [ -n "$devcloud_pid" ]; then kill -TERM "$devcloud_pid" 2>/dev/null || true; wait "$devcloud_pid" 2>/dev/null || true; fi
   if [ "${KEEP:-0}" = 1 ]; then echo "Kept $work"; else rm -rf "$work"; fi
 }
@@ -41,6 +57,7 @@ line=$(head -n 1 "$work/devcloud.out")
 echo "$line"
 port=$(sed -E 's|.*https://127\.0\.0\.1:([0-9]+)/.*|\1|' <<<"$line")
 operator=$(sed -E 's|.*operator (http://[^ ]*)/.*|\1|' <<<"$line")
+echo "Console: $operator/ (open it in a browser to watch what follows)"
 
 # The agent keeps its built-in service URL (https://localhost:8443/api/); the
 # POSIX Internet port sends those requests to devcloud's free port instead.
@@ -126,9 +143,21 @@ curl -s -X DELETE "$operator/requests/$request" >/dev/null
 sleep 6
 kill -TERM "$agent_pid" 2>/dev/null || true
 wait "$agent_pid" || true
+agent_pid=""
 
 section "VPN: what devcloud received"
 curl -s "$operator/log" | python3 -c '
 import json, sys
 for entry in json.load(sys.stdin):
     print(entry["method"], entry["path"], entry["body"][:60].replace("\n", " ") if entry["method"] == "PUT" else "")'
+
+if [ "$keep_running" = 1 ]; then
+  section "devcloud keeps running, and the agent with it (-c -n -p=demo)"
+  "$agent" -d -c -n -p=demo > >(stamp) &
+  agent_pid=$!
+  echo "Console: $operator/"
+  echo "Create a VPN request for device $device_id there, watch it become vpn-created, end it."
+  echo "Ctrl-C ends devcloud and the agent."
+  trap 'echo; exit 0' INT TERM
+  wait "$devcloud_pid" || true
+fi

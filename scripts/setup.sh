@@ -9,6 +9,7 @@ packages=(
   libbenchmark-dev libcpp-httplib-dev libsqlite3-dev openssl curl
   mingw-w64 wine64 xvfb imagemagick python3 dpkg-dev valgrind
   xdotool fonts-roboto-unhinted
+  chromium chromium-driver python3-selenium python3-jsonschema
 )
 
 missing=()

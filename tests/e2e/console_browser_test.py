@@ -1,0 +1,285 @@
+#!/usr/bin/env python3
+"""devcloud's console in headless Chromium, driven by Selenium, with the real
+agent binary as the device: it enrols and beats, the page shows it online, a
+click creates a VPN request, the page shows the device's answer with its real
+interfaces, a click ends it and the agent drops the VPN.
+
+LUMIVO_ARTIFACTS names the folder for the screenshot (console.png, 1280x800).
+Exit status 77 (skipped) when Chromium, its driver or Selenium is missing.
+"""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from devcloud_run import (AGENT, DEVCLOUD, Agent, Devcloud, host_interfaces,  # noqa: E402
+                          wait_for)
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import Select
+except ImportError:
+    webdriver = None
+
+CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
+CHROMEDRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
+ARTIFACTS = os.environ.get("LUMIVO_ARTIFACTS", tempfile.gettempdir())
+
+
+def can_run():
+    return webdriver is not None and os.access(CHROMIUM, os.X_OK) and \
+        os.access(CHROMEDRIVER, os.X_OK)
+
+
+def browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                     "--disable-gpu", "--window-size=1280,800", "--hide-scrollbars"):
+        options.add_argument(argument)
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+class Page:
+    """The console as a person sees it: elements found by what they show."""
+
+    def __init__(self, driver, url):
+        self.driver = driver
+        driver.get(url)
+
+    def find(self, css):
+        return self.driver.find_element(By.CSS_SELECTOR, css)
+
+    # The page redraws what changed every poll, so texts are read in one step
+    # in the page rather than element by element; cells come apart by a space.
+    def texts(self, css):
+        return self.driver.execute_script(
+            "return Array.from(document.querySelectorAll(arguments[0]),"
+            " e => e.innerText.replace(/\\s+/g, ' ').trim())", css)
+
+    def text(self, css):
+        found = self.texts(css)
+        return found[0] if found else None
+
+    def click(self, css, index=0):
+        """A real click on the index-th element that css finds."""
+        element = self.driver.execute_script(
+            "const e = document.querySelectorAll(arguments[0])[arguments[1]];"
+            "e.scrollIntoView({block: 'center'}); return e", css, index)
+        element.click()
+
+    def ids(self, css):
+        return self.driver.execute_script(
+            "return Array.from(document.querySelectorAll(arguments[0]), e => e.id)", css)
+
+    def wait(self, what, predicate, timeout=20.0):
+        return wait_for(what, predicate, timeout)
+
+    def device_cell(self, device, column):
+        return self.text("#device-%d td:nth-child(%d)" % (device, column))
+
+    def type_into(self, css, text):
+        field = self.find(css)
+        field.clear()
+        field.send_keys(text)
+
+
+class ConsoleInABrowser(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.cloud = Devcloud()
+        try:
+            # The first start enrols; the second logs in with connections and
+            # the VPN on (enrolment writes fresh settings, connections off).
+            first = Agent(cls.cloud)
+            cls.device = wait_for("enrolment", first.device_id)
+            first.stop()
+            cls.agent = Agent(cls.cloud, "-c", "-n", work=first.work,
+                              ras_script="address=10.99.0.7\n")
+            cls.driver = browser()
+        except BaseException:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        if getattr(cls, "driver", None):
+            cls.driver.quit()
+        if getattr(cls, "agent", None):
+            cls.agent.remove()
+        cls.cloud.stop()
+
+    def setUp(self):
+        self.driver.set_window_size(1280, 800)
+        self.page = Page(self.driver, self.cloud.operator + "/")
+        self.page.wait("the page to reach the operator side",
+                       lambda: self.page.text("#state") == "live")
+
+    def test_console_follows_a_vpn_round_trip(self):
+        page, device = self.page, self.device
+        page.wait("the device online", lambda: page.texts("#device-%d .badge.online" % device))
+        self.assertNotEqual(page.device_cell(device, 4), "—")  # last heart-beat
+        if "enrolledAt" in self.cloud.device(device):
+            self.assertRegex(page.device_cell(device, 3), r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
+
+        # The password stays hidden until asked for.
+        with open(os.path.join(self.agent.work, "device", "BOOT", "env.json")) as f:
+            password = json.load(f)["password"]
+        self.assertNotIn(password, page.text("#device-%d" % device))
+        page.click("#device-%d button.reveal" % device)
+        self.assertEqual(page.text("#device-%d .password" % device), password)
+
+        Select(page.find("#request-device")).select_by_value(str(device))
+        page.type_into("#request-url", "vpn.console.example")
+        before = set(page.ids("#request-list .request"))
+        page.click("#create-request")
+        request_id = page.wait("the new request", lambda: [
+            i for i in page.ids("#request-list .request") if i not in before])[0]
+        status = "#%s .status" % request_id
+        page.wait("vpn-created", lambda: page.text(status) == "vpn-created", 20)
+        self.assertIn("vpn.console.example", page.text("#%s .params" % request_id))
+        self.assertEqual(page.text("#%s .server-ip" % request_id), "10.99.0.7")
+        shown = {n for n in page.texts("#%s .interface-name" % request_id) if n}
+        self.assertEqual(shown, host_interfaces())
+        addresses = page.texts("#%s tr.interface td:nth-child(2)" % request_id)
+        self.assertTrue(all(re.fullmatch(r"\d+\.\d+\.\d+\.\d+", a) for a in addresses), addresses)
+
+        # The device's answer in the log, opened to its head and body.
+        answer = "PUT /api/connections/%s" % request_id.split("-")[1]
+        row = page.wait("the answer in the log", lambda: [
+            i for i, t in enumerate(page.texts("#log-rows tr.entry")) if answer in t])[0]
+        page.click("#log-rows tr.entry", row)
+        detail = page.wait("the entry's detail", lambda: page.text("#log-rows tr.detail"))
+        self.assertIn("status=vpn-created&data=", detail)
+        self.assertIn("x-access-token", detail)
+        self.screenshot("console.png")
+
+        connected = self.agent.wait_for_line("VPN connected successfully", 1)
+        page.click("#%s button.end" % request_id)
+        self.agent.wait_for_line("VPN disconnected successfully", 10, connected + 1)
+        page.wait("ended", lambda: page.text(status) == "ended")
+        self.assertEqual(page.texts("#%s button.end" % request_id), [])
+
+    def screenshot(self, name):
+        """The page at the top, its viewport 1280x800."""
+        chrome = self.driver.execute_script("return window.outerHeight - window.innerHeight")
+        self.driver.set_window_size(1280, 800 + chrome)
+        self.driver.execute_script("window.scrollTo(0, 0)")
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        self.driver.save_screenshot(os.path.join(ARTIFACTS, name))
+
+    def test_device_text_is_shown_as_text_and_the_log_filters_by_device(self):
+        page, cloud = self.page, self.cloud
+        enrol = [e for e in cloud.log() if e["method"] == "POST" and
+                 e["path"] == cloud.prefix + "devices"][0]
+        secret = re.search(r"secretKey=([^&]*)", enrol["body"]).group(1)
+        status, text = cloud.device_call("POST", "devices",
+                                         "secretKey=%s&typeCode=board&version=0.1" % secret)
+        self.assertEqual(status, 200, text)
+        other = json.loads(text)
+        request = cloud.call("POST", "/devices/%d/requests" % other["id"], {"url": "x"})["id"]
+        hostile = '<img src=x onerror="window.owned=1">'
+        data = json.dumps({"serverIp": "<b>10.0.0.1</b>",
+                           "networkInterfaces": {hostile: [{"ip": "1.2.3.4", "mask": "<i>"}]}})
+        status, _ = cloud.device_call("PUT", "connections/%d" % request,
+                                      "status=vpn-created&data=" + data, other["token"])
+        self.assertEqual(status, 200)
+        cloud.device_call("GET", "devices/%d/heart-beat" % other["id"], token=other["token"])
+
+        css = "#request-%d" % request
+        page.wait("the other device's answer", lambda: page.text(css + " .interface-name"))
+        self.assertEqual(page.text(css + " .interface-name"), hostile)
+        self.assertEqual(page.text(css + " .server-ip"), "<b>10.0.0.1</b>")
+        self.assertFalse(self.driver.find_elements(By.CSS_SELECTOR, "#request-list img, "
+                                                   "#request-list b, #request-list i"))
+        self.assertIsNone(self.driver.execute_script("return window.owned"))
+
+        beat = "devices/%d/heart-beat" % other["id"]
+        page.wait("the other device's heart-beat in the log",
+                  lambda: any(beat in t for t in page.texts("#log-rows tr.entry")))
+        Select(page.find("#log-device")).select_by_value(str(self.device))
+        page.wait("the log of the agent's device only", lambda: (
+            not any(beat in t for t in page.texts("#log-rows tr.entry")) and
+            any("devices/%d/heart-beat" % self.device in t
+                for t in page.texts("#log-rows tr.entry"))))
+        cloud.call("DELETE", "/requests/%d" % request)
+
+    def test_faults_are_set_and_cleared_from_the_page(self):
+        page = self.page
+        path = "%sdevices/%d/heart-beat" % (self.cloud.prefix, self.device)
+        page.type_into("#fault-path", path)
+        page.type_into("#fault-status", "503")
+        page.type_into("#fault-count", "1")
+        page.click("#fault-form button[type=submit]")
+        page.wait("the injected 503 in the log", lambda: any(
+            path in t and t.endswith("503") for t in page.texts("#log-rows tr.entry")), 15)
+        self.assertEqual(self.cloud.call("GET", "/faults"), [])
+
+        page.type_into("#fault-path", "/api/never")
+        page.type_into("#fault-count", "5")
+        page.click("#fault-form button[type=submit]")
+        page.wait("the pending fault", lambda: page.texts("#fault-rows tr") ==
+                  ["/api/never 5 503 {\"message\":\"injected\"} 0 no"])
+        page.click("#clear-faults")
+        page.wait("no faults", lambda: page.texts("#fault-rows tr") == [])
+        self.assertEqual(self.cloud.call("GET", "/faults"), [])
+
+    def test_readable_at_phone_width(self):
+        self.driver.set_window_size(390, 844)
+        width = self.driver.execute_script("return window.innerWidth")
+        self.assertLessEqual(width, 400)
+        self.assertLessEqual(
+            self.driver.execute_script("return document.documentElement.scrollWidth"), width)
+        for section in ("devices", "requests", "log", "faults"):
+            box = self.page.find("#" + section).rect
+            self.assertGreaterEqual(box["x"], 0, section)
+            self.assertLessEqual(box["x"] + box["width"], width, section)
+
+
+def supports_operator_token():
+    usage = subprocess.run([DEVCLOUD, "--help"], capture_output=True, text=True).stdout
+    return "--operator-bind" in usage
+
+
+class ConsoleWithOperatorToken(unittest.TestCase):
+    """Beyond loopback the operator side wants its token; the page asks for it."""
+
+    def test_token_pasted_into_the_page(self):
+        if not supports_operator_token():
+            self.skipTest("this devcloud has no --operator-bind")
+        cloud = Devcloud("--operator-bind", "127.0.0.1")
+        self.addCleanup(cloud.stop)
+        self.assertTrue(cloud.token, "devcloud wrote no operator-token")
+        self.assertEqual(cloud.raw("GET", "/devices", token="wrong")[0], 401)
+        # A browser cannot send the token with the page's own address: the page
+        # and its assets hold nothing secret and load without it.
+        for path in ("/", "/console.js", "/console.css"):
+            self.assertEqual(cloud.raw("GET", path, token="")[0], 200, path)
+        driver = browser()
+        self.addCleanup(driver.quit)
+        page = Page(driver, cloud.operator + "/")
+        page.wait("the refusal", lambda: page.text("#state") == "token needed")
+        page.type_into("#token", cloud.token)
+        page.click("#token-form button")
+        page.wait("the page to reach the operator side", lambda: page.text("#state") == "live")
+        # Kept for the tab's session: a reload needs no second paste.
+        driver.refresh()
+        page.wait("live after a reload", lambda: page.text("#state") == "live")
+
+
+if __name__ == "__main__":
+    if not can_run():
+        print("skipped: chromium, chromedriver or python3-selenium missing")
+        sys.exit(77)
+    if not (os.path.exists(DEVCLOUD) and os.path.exists(AGENT)):
+        print("LUMIVO_DEVCLOUD and LUMIVO_AGENT must name the built binaries")
+        sys.exit(1)
+    unittest.main(verbosity=2)
