@@ -8,6 +8,7 @@ packages=(
   libcjson-dev libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev
   libbenchmark-dev libcpp-httplib-dev libsqlite3-dev openssl curl
   mingw-w64 wine64 xvfb imagemagick python3 dpkg-dev valgrind
+  libsystemd-dev systemd lintian nsis
 )
 
 missing=()
