@@ -50,6 +50,7 @@ bool CAgentApp::RunAgent() {
     }
 
     SetDebugOutput(options.debug);
+    system.ReportActivity(AgentActivity::SigningIn, "");
     LoadSettingsAndSignIn(agent_, options.vpnOverride, options.connectionsOverride,
                           options.passwordOverride);
     if (options.save) SaveSettings(agent_);
@@ -62,8 +63,12 @@ bool CAgentApp::RunAgent() {
     }
     if (options.showGui) mainDialog_->ShowGui();
 
-    connectionTimerId = system.SetTimer(timerPeriodMs, [this] { OnConnectionTimer(agent_); });
+    connectionTimerId = system.SetTimer(timerPeriodMs, [this] {
+        OnConnectionTimer(agent_);
+        ReportVpnChange();
+    });
     heartBeatTimerId = system.SetTimer(timerPeriodMs, [this] { OnHeartBeatTimer(agent_); });
+    system.ReportActivity(AgentActivity::Running, "");
 
     Message message;
     while (system.GetMessage(message)) {
@@ -71,10 +76,21 @@ bool CAgentApp::RunAgent() {
         system.DispatchMessage(message);
     }
 
+    system.ReportActivity(AgentActivity::ShuttingDown, "");
     system.KillTimer(connectionTimerId);
     system.KillTimer(heartBeatTimerId);
     StopVpn(agent_, true);
     return false;
+}
+
+// The VPN comes up and goes down in the connection timer's work (the dialog's
+// commands may drop it too, which the next tick then reports).
+void CAgentApp::ReportVpnChange() {
+    std::string address = agent_.vpnConnected ? agent_.vpnIpAddress : "";
+    if (address == reportedVpnAddress_) return;
+    reportedVpnAddress_ = address;
+    agent_.ports.system->ReportActivity(
+        address.empty() ? AgentActivity::Running : AgentActivity::VpnUp, address);
 }
 
 }  // namespace lumivo

@@ -2,6 +2,7 @@
 // The application object: the agent's whole run, from the command line to shutdown.
 
 #include <memory>
+#include <string>
 
 #include "app/agent.h"
 #include "platform/system_port.h"
@@ -26,9 +27,12 @@ class CAgentApp {
     TimerId heartBeatTimerId = 0;
 
   private:
+    void ReportVpnChange();
+
     Agent& agent_;
     MutexHandle mutex_ = nullptr;  // held, never released, until the process ends
     std::unique_ptr<CMainDialog> mainDialog_;
+    std::string reportedVpnAddress_;  // last VPN address told to the service manager
 };
 
 }  // namespace lumivo

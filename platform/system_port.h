@@ -32,6 +32,9 @@ inline constexpr int IDCANCEL = 2;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
+// What the agent is doing, for a service manager that supervises it.
+enum class AgentActivity { SigningIn, Running, VpnUp, ShuttingDown };
+
 class SystemPort {
 public:
     virtual ~SystemPort() = default;
@@ -67,6 +70,10 @@ public:
                            const std::wstring& caption, unsigned type) = 0;
     virtual unsigned RegisterWindowMessage(const std::wstring& name) = 0;
     virtual void Sleep(unsigned milliseconds) = 0;
+
+    // Tells a supervising service manager what the agent does now (the VPN's
+    // address with VpnUp). Platforms without one ignore it.
+    virtual void ReportActivity(AgentActivity, const std::string& /*vpnAddress*/) {}
 };
 
 }  // namespace lumivo

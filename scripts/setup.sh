@@ -10,6 +10,7 @@ packages=(
   mingw-w64 wine64 xvfb imagemagick python3 dpkg-dev valgrind
   xdotool fonts-roboto-unhinted
   chromium chromium-driver python3-selenium python3-jsonschema
+  libsystemd-dev systemd lintian nsis
 )
 
 missing=()

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/text.h"
+#include "platform/posix/service_notify.h"
 
 namespace lumivo {
 
@@ -408,6 +409,8 @@ void PosixSystem::DispatchMessage(const Message& message) {
         auto it = timers_.find(static_cast<TimerId>(message.wParam));
         if (it == timers_.end()) return;
         auto procedure = it->second.procedure;  // it may kill its own timer
+        // Every tick tells a watching service manager that the loop still runs.
+        NotifyServiceManager("WATCHDOG=1");
         if (procedure) procedure();
         // A procedure that ran past its next tick pushes that tick a period on.
         it = timers_.find(static_cast<TimerId>(message.wParam));
@@ -600,6 +603,10 @@ unsigned PosixSystem::RegisterWindowMessage(const std::wstring& name) {
 
 void PosixSystem::Sleep(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void PosixSystem::ReportActivity(AgentActivity activity, const std::string& vpnAddress) {
+    NotifyServiceManager(ActivityNotification(activity, vpnAddress));
 }
 
 void PosixSystem::RegisterWindow(WindowHandle window, const std::wstring& title,

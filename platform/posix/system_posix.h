@@ -66,6 +66,7 @@ class PosixSystem : public SystemPort {
                    unsigned type) override;
     unsigned RegisterWindowMessage(const std::wstring& name) override;
     void Sleep(unsigned milliseconds) override;
+    void ReportActivity(AgentActivity activity, const std::string& vpnAddress) override;
 
     // --- For the headless UI host ---
     // A top-level window of this process. Its procedure runs for messages
