@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/text.h"
+#include "platform/posix/termination_signal.h"
 
 namespace lumivo {
 
@@ -60,6 +61,7 @@ extern "C" void OnTerminationSignal(int number) {
         return;
     }
     terminationAsked = 1;
+    NoteTerminationSignal();  // a request in flight ends at once
     int saved = errno;
     char byte = 1;
     if (signalWriteFd >= 0) {
@@ -417,6 +419,7 @@ void PosixSystem::DispatchMessage(const Message& message) {
         return;
     }
     if (message.window == nullptr && message.message == kTerminateMessage) {
+        ClearTerminationSignal();
         auto handler = terminationHandler_;
         if (handler) {
             handler();
