@@ -87,15 +87,19 @@ class Agent:
         """The process that runs the agent (under Wine, the one for the .exe)."""
         if not WINE_RUN:
             return self.process.pid
+        prefix = ("WINEPREFIX=" + os.path.join(os.path.abspath(ENV["LUMIVO_WINE_STATE"]),
+                                               "prefix")).encode()
         for entry in os.listdir("/proc"):
             try:
                 with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
                     words = cmdline.read().split(b"\0")
+                with open("/proc/%s/environ" % entry, "rb") as environ:
+                    ours = prefix in environ.read().split(b"\0")
             except (OSError, ValueError):
                 continue
-            if words and words[0].lower().endswith(b"lumivo-runtime.exe"):
+            if ours and words and words[0].lower().endswith(b"lumivo-runtime.exe"):
                 return int(entry)
-        return None
+        raise AssertionError("no process runs lumivo-runtime.exe")
 
     def memory_kb(self, field):
         """VmRSS (now) or VmHWM (the peak so far) of the agent's process, in kB."""
