@@ -20,6 +20,7 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # no cache beside the sources
 from hostile_peer import HostilePeer, endless, reply, trickle
 
 ENV = os.environ
