@@ -54,7 +54,8 @@ class Agent:
         self.process = subprocess.Popen(command + ["-d"], cwd=self.root,
                                         env=environment, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL)
-        threading.Thread(target=self._read, daemon=True).start()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
 
     def _read(self):
         for raw in self.process.stdout:
@@ -210,6 +211,7 @@ def scenario_terminate():
         agent.process.send_signal(signal.SIGTERM)
         code = agent.process.wait(timeout=30)
         ended = time.monotonic() - signalled
+        agent.reader.join(5)  # the last lines
         figure("seconds from SIGTERM during a request to the agent's end", "%.2f" % ended)
         check(code == 0, "exit status %d" % code)
         check(ended < 2.5, "ended %.2f s after the signal" % ended)
