@@ -1,5 +1,7 @@
 #include "app/text.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -53,6 +55,17 @@ bool GetJsonInt(const cJSON* object, const char* name, std::int32_t& out) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, name);
     if (!cJSON_IsNumber(item) || item->valueint == 0) return false;
     out = item->valueint;
+    return true;
+}
+
+bool GetJsonId(const cJSON* object, const char* name, std::int32_t& out) {
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, name);
+    if (!cJSON_IsNumber(item)) return false;
+    const double value = item->valuedouble;
+    if (!(value >= INT32_MIN && value <= INT32_MAX) || value != std::floor(value) || value == 0) {
+        return false;
+    }
+    out = static_cast<std::int32_t>(value);
     return true;
 }
 

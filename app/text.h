@@ -20,6 +20,10 @@ cJSON* ParseJson(const std::string& text);
 bool GetJsonString(const cJSON* object, const char* name, std::string& out);
 bool GetJsonInt(const cJSON* object, const char* name, std::int32_t& out);
 bool GetJsonBool(const cJSON* object, const char* name, bool& out);
+// An id the service issued: only a JSON number whose value is whole, not 0 and
+// inside the signed 32-bit range. GetJsonInt would take 1.9 as 1 and clamp
+// 1e12 to 2147483647, an id that names something else.
+bool GetJsonId(const cJSON* object, const char* name, std::int32_t& out);
 
 // Owns a cJSON tree for the scope of the function that parsed or built it.
 class JsonTree {

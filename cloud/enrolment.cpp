@@ -8,6 +8,23 @@
 
 namespace lumivo {
 
+namespace {
+
+// The token goes into the header block of every later request: only visible
+// ASCII keeps it one header value (no CR/LF to start another header) and
+// keeps its bytes unchanged through the text conversions on the way out.
+bool ReadToken(const cJSON* reply, std::string& token) {
+    std::string text;
+    if (!GetJsonString(reply, "token", text) || text.empty()) return false;
+    for (unsigned char c : text) {
+        if (c < 33 || c > 126) return false;
+    }
+    token = text;
+    return true;
+}
+
+}  // namespace
+
 bool EnrolDevice(Agent& agent) {
     const std::string body = std::string("secretKey=") + enrolmentSecret +
                              "&typeCode=" + deviceTypeCode + "&version=" + agentVersion;
@@ -27,12 +44,16 @@ bool EnrolDevice(Agent& agent) {
     std::string token;
     // Without an id the device could neither log in nor beat: the enrolment
     // counts as failed and is tried again, nothing is stored.
-    if (!GetJsonInt(tree.get(), "id", id)) {
+    if (!GetJsonId(tree.get(), "id", id)) {
         Log("Error during registration of the device: the reply holds no device id");
         return false;
     }
+    // Nor without a token it can send: the same, nothing stored.
+    if (!ReadToken(tree.get(), token)) {
+        Log("Error during registration of the device: the reply holds no usable token");
+        return false;
+    }
     GetJsonString(tree.get(), "password", password);
-    GetJsonString(tree.get(), "token", token);
 
     agent.settings.id = id;
     agent.settings.password = password;
@@ -58,7 +79,10 @@ bool LoginDevice(Agent& agent, std::int32_t id, std::string password) {
     Log("Ok " + IntToText(status));
     JsonTree tree(ParseJson(reply));
     std::string token;
-    GetJsonString(tree.get(), "token", token);
+    if (!ReadToken(tree.get(), token)) {
+        Log("Error during login of the device: the reply holds no usable token");
+        return false;
+    }
     agent.accessToken = token;
     return true;
 }

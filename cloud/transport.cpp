@@ -1,6 +1,7 @@
 #include "cloud/transport.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "app/console.h"
 #include "app/constants.h"
@@ -28,20 +29,24 @@ int QueryStatusCode(InternetPort& internet, InternetHandle request) {
     return static_cast<int>(code);
 }
 
-// `complete` becomes false when a read failed: the reply is then empty.
+// `complete` becomes false when a read failed or the reply grew past
+// kMaxReplyBytes: the reply is then empty, and reading stops there.
 std::string ReadReply(InternetPort& internet, InternetHandle request, bool& complete) {
     std::string reply;
+    std::size_t total = 0;
     complete = true;
     for (;;) {
         char chunk[kReplyChunk];
         unsigned long read = 0;
-        if (!internet.InternetReadFile(request, chunk, sizeof chunk, read)) {
+        bool ok = internet.InternetReadFile(request, chunk, sizeof chunk, read);
+        // Only the bytes actually read, and of those the ones before a NUL.
+        std::size_t length = read < sizeof chunk ? read : sizeof chunk;
+        total += length;
+        if (!ok || total > kMaxReplyBytes) {
             Log("Could not read data");
             complete = false;
             return std::string();
         }
-        // Only the bytes actually read, and of those the ones before a NUL.
-        std::size_t length = read < sizeof chunk ? read : sizeof chunk;
         for (std::size_t i = 0; i < length && chunk[i] != '\0'; ++i) reply.push_back(chunk[i]);
         if (read == 0) {
             Log(reply);
@@ -49,6 +54,29 @@ std::string ReadReply(InternetPort& internet, InternetHandle request, bool& comp
         }
     }
 }
+
+// One Internet handle of a call, closed on the port when its owner goes out
+// of scope (only when it was opened). SendRequest declares the session, the
+// connection and the request in that order, so they close in the reverse one:
+// the request first, the session last.
+class OwnedHandle {
+  public:
+    OwnedHandle(InternetPort& internet, InternetHandle handle)
+        : internet_(internet), handle_(handle) {}
+    OwnedHandle(OwnedHandle&& other) noexcept
+        : internet_(other.internet_), handle_(std::exchange(other.handle_, nullptr)) {}
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(OwnedHandle&&) = delete;
+    ~OwnedHandle() {
+        if (handle_ != nullptr) internet_.InternetCloseHandle(handle_);
+    }
+    InternetHandle get() const { return handle_; }
+
+  private:
+    InternetPort& internet_;
+    InternetHandle handle_;
+};
 
 }  // namespace
 
@@ -60,45 +88,45 @@ void SendRequest(Agent& agent, std::string method, std::string path, std::string
     if (!agent.accessToken.empty()) headers += "x-access-token: " + agent.accessToken + "\r\n";
     headers += "Content-Type: application/x-www-form-urlencoded\r\n";
 
-    InternetHandle session =
-        internet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    const OwnedHandle session(
+        internet, internet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
 
     UrlComponents url;
     url.hostNameCapacity = kUrlPartCapacity;
     url.urlPathCapacity = kUrlPartCapacity;
     internet.InternetCrackUrl(ToWide(std::string(serviceBaseUrl) + path), 0, ICU_DECODE, url);
 
-    InternetHandle connection = internet.InternetConnect(session, url.hostName, url.port, nullptr,
-                                                         nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    InternetHandle request = internet.HttpOpenRequest(connection, ToWide(method), url.urlPath,
-                                                      nullptr, nullptr, nullptr, kRequestFlags, 0);
+    const OwnedHandle connection(
+        internet, internet.InternetConnect(session.get(), url.hostName, url.port, nullptr, nullptr,
+                                           INTERNET_SERVICE_HTTP, 0, 0));
+    const OwnedHandle request(
+        internet, internet.HttpOpenRequest(connection.get(), ToWide(method), url.urlPath, nullptr,
+                                           nullptr, nullptr, kRequestFlags, 0));
 
     std::uint32_t securityFlags = 0;
     unsigned long size = sizeof securityFlags;
-    internet.InternetQueryOption(request, INTERNET_OPTION_SECURITY_FLAGS, &securityFlags, size);
+    internet.InternetQueryOption(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
+                                 size);
     securityFlags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-    internet.InternetSetOption(request, INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
+    internet.InternetSetOption(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
                                sizeof securityFlags);
 
     // The body goes out up to its first NUL byte, unconverted.
     std::size_t bodyLength = body.find('\0');
     if (bodyLength == std::string::npos) bodyLength = body.size();
-    if (!internet.HttpSendRequest(request, ToWide(headers), kTerminatedText, body.data(),
+    if (!internet.HttpSendRequest(request.get(), ToWide(headers), kTerminatedText, body.data(),
                                   static_cast<unsigned long>(bodyLength))) {
         Log(std::to_string(internet.GetLastError()));
     }
 
-    status = QueryStatusCode(internet, request);
+    status = QueryStatusCode(internet, request.get());
     bool complete = false;
-    reply = ReadReply(internet, request, complete);
-    // A reply cut short (connection dropped or stalled inside the body) is no
-    // answer: with its status kept, a poll would read the empty text as "no
-    // requests" and a login would take an empty token.
+    reply = ReadReply(internet, request.get(), complete);
+    // A reply cut short (connection dropped or stalled inside the body) or
+    // longer than any call takes is no answer: with its status kept, a poll
+    // would read the empty text as "no requests" and a login would take an
+    // empty token.
     if (!complete) status = 0;
-
-    if (request != nullptr) internet.InternetCloseHandle(request);
-    if (connection != nullptr) internet.InternetCloseHandle(connection);
-    if (session != nullptr) internet.InternetCloseHandle(session);
 }
 
 void ReportRequestError(Agent& /*agent*/, int status, std::string reply) {

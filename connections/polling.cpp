@@ -88,7 +88,7 @@ void CheckConnectionRequests(Agent& agent) {
             if (!cJSON_IsObject(request)) continue;
             std::int32_t id = 0;
             std::string requestStatus, type, data;
-            GetJsonInt(request, "id", id);
+            GetJsonId(request, "id", id);
             GetJsonString(request, "status", requestStatus);
             GetJsonString(request, "type", type);
             GetJsonString(request, "data", data);

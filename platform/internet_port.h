@@ -3,6 +3,7 @@
 // makes: a session, a connection and a request handle per call, the request's
 // security flags, the send, the numeric status and chunked reads of the reply.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -64,6 +65,13 @@ inline constexpr unsigned short INTERNET_DEFAULT_HTTP_PORT = 80;
 // A text length of "-1": the text is terminated.
 inline constexpr unsigned long kTerminatedText = static_cast<unsigned long>(-1);
 
+// The most reply body bytes any request takes, 1 MiB. The largest reply a call
+// needs (a poll's list of requests) is a few kilobytes; a longer one is no
+// answer, like a reply cut short, so whoever answers cannot make the agent
+// hold more. The transport stops reading past it, and an adapter that buffers
+// the body itself keeps no more than this.
+inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
+
 // Last-error numbers of failed calls, from WinINet's own numbering, so that a
 // logged number means the same on every platform.
 inline constexpr unsigned long kErrorInvalidHandle = 6;         // ERROR_INVALID_HANDLE
@@ -75,6 +83,7 @@ inline constexpr unsigned long kInternetInternalError = 12004;  // ERROR_INTERNE
 inline constexpr unsigned long kInternetInvalidUrl = 12005;     // ERROR_INTERNET_INVALID_URL
 inline constexpr unsigned long kInternetUnrecognizedScheme = 12006;
 inline constexpr unsigned long kInternetNameNotResolved = 12007;
+inline constexpr unsigned long kInternetOperationCancelled = 12017;
 inline constexpr unsigned long kInternetIncorrectHandleState = 12019;
 inline constexpr unsigned long kInternetCannotConnect = 12029;
 inline constexpr unsigned long kInternetConnectionAborted = 12030;

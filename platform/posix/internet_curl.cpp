@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include <linux/tcp.h>
@@ -18,6 +19,7 @@
 #include <openssl/x509_vfy.h>
 
 #include "app/text.h"
+#include "platform/posix/termination_signal.h"
 
 namespace lumivo {
 
@@ -39,6 +41,7 @@ struct CurlInternet::Object {
     bool sent = false;
     long status = 0;
     std::string body;
+    bool overLong = false;  // the body grew past kMaxReplyBytes
     std::size_t readOffset = 0;
     unsigned long readError = 0;  // a transfer cut short after the status: reads end with it
     // The first certificate error that the verify callback did not let through.
@@ -125,6 +128,7 @@ struct Watchdog {
     std::chrono::steady_clock::time_point lastProgress;
     std::chrono::steady_clock::time_point lastLook;  // of the sockets' counters
     bool timedOut = false;
+    bool cancelled = false;  // by a termination signal
 };
 
 // curl calls the progress function many times per request; the counters of a
@@ -145,6 +149,11 @@ int CloseSocket(void* userData, curl_socket_t fd) {
 
 int CheckProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* watchdog = static_cast<Watchdog*>(userData);
+    // curl calls this at least once a second, also while nothing moves.
+    if (TerminationSignalPending()) {
+        watchdog->cancelled = true;
+        return 1;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (now - watchdog->lastLook < kWatchdogLookInterval) return 0;
     watchdog->lastLook = now;
@@ -170,10 +179,19 @@ int CheckProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     return 1;
 }
 
+// Keeps the body up to kMaxReplyBytes; a byte more ends the transfer (a
+// count other than the one given is a write error to curl).
 std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* userData) {
-    static_cast<std::string*>(userData)->append(data, size * count);
-    return size * count;
+    auto* request = static_cast<CurlInternet::Object*>(userData);
+    const std::size_t bytes = size * count;
+    if (bytes > kMaxReplyBytes - request->body.size()) {
+        request->overLong = true;
+        return 0;
+    }
+    request->body.append(data, bytes);
+    return bytes;
 }
+
 
 unsigned long CertificateError(int x509Error) {
     if (IsDateError(x509Error)) return kInternetCertDateInvalid;
@@ -249,6 +267,21 @@ std::string EscapePath(const std::string& path) {
     return out;
 }
 
+// Wide to multibyte with the C library's conversion: the exact inverse of the
+// core's widening, so the bytes that reach the wire are those the core had.
+// False for a character the locale cannot write.
+bool ToMultibyte(const std::wstring& text, std::string& out) {
+    out.clear();
+    std::mbstate_t state{};
+    char bytes[MB_LEN_MAX];
+    for (wchar_t c : text) {
+        const std::size_t length = std::wcrtomb(bytes, c, &state);
+        if (length == static_cast<std::size_t>(-1)) return false;
+        out.append(bytes, length);
+    }
+    return true;
+}
+
 std::string UrlHost(const std::string& host) {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
@@ -260,6 +293,105 @@ bool UrlPart(CURLU* url, CURLUPart part, unsigned flags, std::string& out) {
     out = text;
     curl_free(text);
     return true;
+}
+
+using TextList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+
+void ResetReply(CurlInternet::Object& request) {
+    request.sent = true;
+    request.status = 0;
+    request.body.clear();
+    request.overLong = false;
+    request.readOffset = 0;
+    request.readError = 0;
+    request.rejectedCertError = X509_V_OK;
+}
+
+// Where the request goes, over what, within which limits, and where the
+// reply goes.
+void SetTransferOptions(CURL* easy, CurlInternet::Object& request, Watchdog& watchdog,
+                        const CurlTimeouts& timeouts, CURLSH* share) {
+    const std::string hostPort = UrlHost(request.host) + ":" + std::to_string(request.port);
+    const std::string url =
+        (request.secure ? "https://" : "http://") + hostPort + EscapePath(request.path);
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());  // curl keeps its own copy
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    if (request.direct) curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    if (share != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, share);
+
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeouts.requestMs);
+    watchdog.limitSeconds = timeouts.noProgressSeconds;
+    watchdog.lastProgress = std::chrono::steady_clock::now();
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &watchdog);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &watchdog);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, CheckProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &watchdog);
+
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, AppendBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &request);
+}
+
+// The caller's header lines go first, as the platform sends them, then the
+// user agent (given as a header, so curl puts none of its own before them).
+TextList HeaderList(const std::string& block, const std::string& userAgent) {
+    TextList list(nullptr, curl_slist_free_all);
+    auto add = [&list](const std::string& line) {
+        curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+        if (grown != nullptr) list.release(), list.reset(grown);
+    };
+    for (std::size_t start = 0; start < block.size();) {
+        std::size_t end = block.find("\r\n", start);
+        if (end == std::string::npos) end = block.size();
+        if (end > start) add(block.substr(start, end - start));
+        start = end + 2;
+    }
+    add("User-Agent: " + userAgent);
+    add("Accept:");  // no accept types were given
+    add("Expect:");  // the platform sends the body at once
+    return list;
+}
+
+void SetMethodAndBody(CURL* easy, const std::string& method, const void* optional,
+                      unsigned long optionalLength) {
+    if (optionalLength > 0 || method == "POST" || method == "PUT") {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(optionalLength));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, optionalLength > 0 ? optional : "");
+        if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    } else if (method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else if (method != "GET") {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+}
+
+// The error the send fails with, 0 when it succeeds; for a reply cut short
+// after its status, the error its reads end with.
+unsigned long FinishTransfer(CURL* easy, CURLcode result, const Watchdog& watchdog,
+                             CurlInternet::Object& request) {
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &request.status);
+    if (result == CURLE_OK) return 0;
+    unsigned long error = WinInetError(result, request);
+    if (watchdog.cancelled) {
+        error = kInternetOperationCancelled;
+    } else if (watchdog.timedOut) {
+        error = kInternetTimeout;
+    } else if (request.overLong) {
+        error = kInternetConnectionAborted;  // ended here, as the platform's reads end
+    }
+    if (request.status != 0) {
+        // The status came, the rest of the reply did not: as with the platform,
+        // the send succeeds and the reads end in the failure.
+        request.readError = error;
+        return 0;
+    }
+    request.body.clear();
+    return error;
 }
 
 }  // namespace
@@ -321,7 +453,10 @@ InternetHandle CurlInternet::InternetOpen(const std::wstring& userAgent, unsigne
                                           unsigned long /*flags*/) {
     auto session = std::make_unique<Object>();
     session->kind = kSession;
-    session->userAgent = ToNarrow(userAgent);
+    if (!ToMultibyte(userAgent, session->userAgent)) {
+        Fail(kErrorInvalidParameter);
+        return nullptr;
+    }
     session->direct = accessType == INTERNET_OPEN_TYPE_DIRECT;
     InternetHandle handle = session.get();
     objects_[handle] = std::move(session);
@@ -330,7 +465,10 @@ InternetHandle CurlInternet::InternetOpen(const std::wstring& userAgent, unsigne
 
 bool CurlInternet::InternetCrackUrl(const std::wstring& url, unsigned long urlLength,
                                     unsigned long flags, UrlComponents& components) {
-    std::string text = ToNarrow(urlLength == 0 ? url : url.substr(0, urlLength));
+    std::string text;
+    if (!ToMultibyte(urlLength == 0 ? url : url.substr(0, urlLength), text)) {
+        return Fail(kInternetInvalidUrl);
+    }
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), curl_url_cleanup);
     if (!parsed) return Fail(kErrorNotEnoughMemory);
     if (curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) {
@@ -380,7 +518,10 @@ InternetHandle CurlInternet::InternetConnect(InternetHandle session, const std::
     }
     auto connection = std::make_unique<Object>(*parent);
     connection->kind = kConnection;
-    connection->host = ToNarrow(serverName);
+    if (!ToMultibyte(serverName, connection->host)) {
+        Fail(kInternetInvalidUrl);
+        return nullptr;
+    }
     connection->port = serverPort;
     InternetHandle handle = connection.get();
     objects_[handle] = std::move(connection);
@@ -400,8 +541,11 @@ InternetHandle CurlInternet::HttpOpenRequest(InternetHandle connection, const st
     }
     auto request = std::make_unique<Object>(*parent);
     request->kind = kRequest;
-    request->method = verb.empty() ? "GET" : ToNarrow(verb);
-    request->path = objectName.empty() ? "/" : ToNarrow(objectName);
+    if (!ToMultibyte(verb.empty() ? L"GET" : verb, request->method) ||
+        !ToMultibyte(objectName.empty() ? L"/" : objectName, request->path)) {
+        Fail(kErrorInvalidParameter);
+        return nullptr;
+    }
     request->secure = (flags & INTERNET_FLAG_SECURE) != 0;
     // The flags that the request was opened with show up among its security flags.
     request->securityFlags =
@@ -445,74 +589,27 @@ bool CurlInternet::HttpSendRequest(InternetHandle handle, const std::wstring& he
                                    unsigned long optionalLength) {
     Object* request = Find(handle, kRequest);
     if (request == nullptr) return Fail(kErrorInvalidHandle);
-    request->sent = true;
-    request->status = 0;
-    request->body.clear();
-    request->readOffset = 0;
-    request->readError = 0;
-    request->rejectedCertError = X509_V_OK;
+    ResetReply(*request);
+    std::string block;
+    if (!ToMultibyte(headersLength == kTerminatedText || headersLength > headers.size()
+                         ? headers
+                         : headers.substr(0, headersLength),
+                     block)) {
+        return Fail(kErrorInvalidParameter);
+    }
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!curl) return Fail(kErrorNotEnoughMemory);
     CURL* easy = curl.get();
-    const std::string hostPort = UrlHost(request->host) + ":" + std::to_string(request->port);
-    const std::string url =
-        (request->secure ? "https://" : "http://") + hostPort + EscapePath(request->path);
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    if (request->direct) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    if (share_ != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
     Watchdog watchdog;
-    watchdog.limitSeconds = timeouts_.noProgressSeconds;
-    watchdog.lastProgress = std::chrono::steady_clock::now();
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &watchdog);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &watchdog);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, CheckProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &watchdog);
-
-    // The caller's header lines go first, as the platform sends them, then the
-    // user agent (given as a header, so curl puts none of its own before them).
-    std::string block = ToNarrow(headersLength == kTerminatedText || headersLength > headers.size()
-                                     ? headers
-                                     : headers.substr(0, headersLength));
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> list(nullptr, curl_slist_free_all);
-    auto add = [&list](const std::string& line) {
-        curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-        if (grown != nullptr) list.release(), list.reset(grown);
-    };
-    for (std::size_t start = 0; start < block.size();) {
-        std::size_t end = block.find("\r\n", start);
-        if (end == std::string::npos) end = block.size();
-        if (end > start) add(block.substr(start, end - start));
-        start = end + 2;
-    }
-    add("User-Agent: " + request->userAgent);
-    add("Accept:");  // no accept types were given
-    add("Expect:");  // the platform sends the body at once
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list.get());
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> connectTo(
+    SetTransferOptions(easy, *request, watchdog, timeouts_, share_);
+    const TextList headerList = HeaderList(block, request->userAgent);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
+    const TextList connectTo(
         connectTo_.empty() ? nullptr : curl_slist_append(nullptr, connectTo_.c_str()),
         curl_slist_free_all);
     if (connectTo) curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo.get());
-
-    const std::string& method = request->method;
-    if (optionalLength > 0 || method == "POST" || method == "PUT") {
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(optionalLength));
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, optionalLength > 0 ? optional : "");
-        if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-    } else if (method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else if (method != "GET") {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-    }
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &request->body);
+    SetMethodAndBody(easy, request->method, optional, optionalLength);
 
     SslSetup ssl{nullptr, request};
     if (request->secure) {
@@ -527,19 +624,8 @@ bool CurlInternet::HttpSendRequest(InternetHandle handle, const std::wstring& he
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &ssl);
     }
 
-    CURLcode result = curl_easy_perform(easy);
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &request->status);
-    if (result == CURLE_OK) return true;
-    const unsigned long error =
-        watchdog.timedOut ? kInternetTimeout : WinInetError(result, *request);
-    if (request->status != 0) {
-        // The status came, the rest of the reply did not: as with the platform,
-        // the send succeeds and the reads end in the failure.
-        request->readError = error;
-        return true;
-    }
-    request->body.clear();
-    return Fail(error);
+    const unsigned long error = FinishTransfer(easy, curl_easy_perform(easy), watchdog, *request);
+    return error == 0 ? true : Fail(error);
 }
 
 bool CurlInternet::HttpQueryInfo(InternetHandle handle, unsigned long infoLevel, void* buffer,

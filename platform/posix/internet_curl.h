@@ -1,7 +1,9 @@
 #pragma once
 // The Internet port over libcurl with OpenSSL. Each HttpSendRequest runs one
-// whole transfer on its own easy handle; the reply body is kept and served to
-// InternetReadFile in the sizes asked for. What does not depend on a request
+// whole transfer on its own easy handle; the reply body (at most
+// kMaxReplyBytes: a longer reply ends the transfer and its reads fail) is kept
+// and served to InternetReadFile in the sizes asked for. A termination signal
+// ends a transfer in flight within a second. What does not depend on a request
 // lives as long as the adapter: the parsed trust store and a TLS session cache.
 
 #include <map>
@@ -16,10 +18,13 @@
 namespace lumivo {
 
 // The Windows Internet stack's default time-outs: connect 60 s; send and
-// receive 30 s without progress.
+// receive 30 s without progress. Beside them, a whole request (connect,
+// handshake, send and every byte of the reply) ends after 120 s: a service
+// that trickles a byte now and then never trips the no-progress limit.
 struct CurlTimeouts {
     long connectMs = 60000;
     long noProgressSeconds = 30;
+    long requestMs = 120000;
 };
 
 class CurlInternet : public InternetPort {

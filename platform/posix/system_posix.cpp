@@ -20,6 +20,7 @@
 
 #include "app/text.h"
 #include "platform/posix/service_notify.h"
+#include "platform/posix/termination_signal.h"
 
 namespace lumivo {
 
@@ -61,6 +62,7 @@ extern "C" void OnTerminationSignal(int number) {
         return;
     }
     terminationAsked = 1;
+    NoteTerminationSignal();  // a request in flight ends at once
     int saved = errno;
     char byte = 1;
     if (signalWriteFd >= 0) {
@@ -420,6 +422,7 @@ void PosixSystem::DispatchMessage(const Message& message) {
         return;
     }
     if (message.window == nullptr && message.message == kTerminateMessage) {
+        ClearTerminationSignal();
         auto handler = terminationHandler_;
         if (handler) {
             handler();

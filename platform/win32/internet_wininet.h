@@ -1,5 +1,7 @@
 #pragma once
 // The Internet port on WinINet: each call is the WinINet call of the same name.
+// Reads go straight to WinINet in the sizes asked for (the transport's 50-byte
+// chunks), so no reply is held here; the time-outs are WinINet's own.
 
 #include <set>
 #include <string>

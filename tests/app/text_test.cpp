@@ -49,6 +49,23 @@ TEST(JsonReadersTest, MembersAreReadOnlyWithTheRightType) {
     EXPECT_TRUE(GetJsonInt(tree.get(), "big", number));
     EXPECT_EQ(number, INT_MAX);  // cJSON saturates
 
+    // An id: whole, not 0, inside the signed 32-bit range; nothing clamped or cut.
+    JsonTree ids(ParseJson(R"({"max":2147483647,"min":-2147483648,"whole":5.0,"over":2147483648,
+        "under":-2147483649,"wrap":4294967297,"big":1e12,"huge":1e300,"part":1.9,"zero":0,
+        "minusZero":-0.0,"text":"5","yes":true})"));
+    ASSERT_NE(ids.get(), nullptr);
+    EXPECT_TRUE(GetJsonId(ids.get(), "max", number));
+    EXPECT_EQ(number, INT_MAX);
+    EXPECT_TRUE(GetJsonId(ids.get(), "min", number));
+    EXPECT_EQ(number, INT_MIN);
+    EXPECT_TRUE(GetJsonId(ids.get(), "whole", number));
+    EXPECT_EQ(number, 5);
+    for (const char* name : {"over", "under", "wrap", "big", "huge", "part", "zero", "minusZero",
+                             "text", "yes", "missing"}) {
+        EXPECT_FALSE(GetJsonId(ids.get(), name, number)) << name;
+        EXPECT_EQ(number, 5) << name;
+    }
+
     bool flag = true;
     EXPECT_TRUE(GetJsonBool(tree.get(), "t", flag));
     EXPECT_TRUE(flag);

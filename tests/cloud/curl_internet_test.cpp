@@ -1,5 +1,6 @@
-// The libcurl Internet port on its own: URL splitting, handles, and the
-// failures of a service that cannot be reached or does not answer.
+// The libcurl Internet port on its own: URL splitting, handles, header text
+// on the wire, and the failures of a service that cannot be reached or does
+// not answer.
 
 #include "platform/posix/internet_curl.h"
 
@@ -8,11 +9,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/agent.h"
+#include "app/text.h"
 #include "cloud/transport.h"
 #include "fakes/console_capture.h"
 
@@ -22,8 +26,8 @@ namespace {
 using ::testing::ElementsAre;
 using Clock = std::chrono::steady_clock;
 
-// A loopback socket that listens and never accepts: the kernel completes the
-// TCP handshake, then nothing ever answers.
+// A loopback socket that listens and, unless a test accepts on it, never
+// accepts: the kernel completes the TCP handshake, then nothing answers.
 class SilentListener {
   public:
     SilentListener() {
@@ -44,6 +48,7 @@ class SilentListener {
         fd_ = -1;
     }
     int Port() const { return port_; }
+    int Fd() const { return fd_; }
 
   private:
     int fd_ = -1;
@@ -198,6 +203,48 @@ TEST(CurlInternetTest, CallsOnHandlesThatWereNeverOpenedFail) {
               nullptr);
     EXPECT_FALSE(internet.HttpSendRequest(nullptr, L"", kTerminatedText, "", 0));
     EXPECT_EQ(internet.GetLastError(), kErrorInvalidHandle);
+}
+
+// The core widens header text with the locale's multibyte conversion; the
+// port turns it back into the same bytes, or sends nothing.
+TEST(CurlInternetTest, HeaderTextReachesTheWireWithTheBytesTheCoreHad) {
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    SilentListener listener;
+    std::string head;
+    std::thread server([&] {
+        const int fd = accept(listener.Fd(), nullptr, nullptr);
+        char buffer[4096];
+        for (ssize_t got; head.find("\r\n\r\n") == std::string::npos &&
+                          (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            head.append(buffer, static_cast<std::size_t>(got));
+        }
+        const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+        send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        close(fd);
+    });
+    CurlInternet internet;
+    auto send = [&internet, &listener](const std::wstring& headers) {
+        InternetHandle session =
+            internet.InternetOpen(L"ua", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        InternetHandle connection = internet.InternetConnect(
+            session, L"127.0.0.1", static_cast<unsigned short>(listener.Port()), nullptr, nullptr,
+            INTERNET_SERVICE_HTTP, 0, 0);
+        InternetHandle request =
+            internet.HttpOpenRequest(connection, L"GET", L"/", nullptr, nullptr, nullptr, 0, 0);
+        const bool sent = internet.HttpSendRequest(request, headers, kTerminatedText, nullptr, 0);
+        for (InternetHandle handle : {request, connection, session}) {
+            internet.InternetCloseHandle(handle);
+        }
+        return sent;
+    };
+    EXPECT_TRUE(send(ToWide("x-note: t\xc3\xb6k\r\n")));
+    server.join();
+    EXPECT_NE(head.find("\r\nx-note: t\xc3\xb6k\r\n"), std::string::npos) << head;
+
+    // A lone surrogate has no multibyte form: the send fails before any byte goes out.
+    EXPECT_FALSE(send(std::wstring(L"x-note: ") + L'\xD800'));
+    EXPECT_EQ(internet.GetLastError(), kErrorInvalidParameter);
+    std::setlocale(LC_CTYPE, "C");
 }
 
 }  // namespace

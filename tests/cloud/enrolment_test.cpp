@@ -1,5 +1,9 @@
 #include "cloud/enrolment.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -61,28 +65,40 @@ TEST_F(CloudIdentityTest, EnrolmentStoresTheIssuedIdentityResetsConnectionsAndSa
               "\n\t\"connectionsPassword\":\t\"\",\n\t\"vpnEnabled\":\tfalse\n}");
 }
 
-TEST_F(CloudIdentityTest, EnrolmentWithoutPasswordOrTokenStoresThemEmpty) {
-    agent.accessToken = "old";
-    internet.Script(200, R"({"id":7,"password":5})");
+TEST_F(CloudIdentityTest, EnrolmentWithoutPasswordStoresItEmpty) {
+    internet.Script(200, R"({"id":7,"password":5,"token":"t"})");
     EXPECT_TRUE(EnrolDevice(agent));
     EXPECT_EQ(agent.settings.id, 7);
     EXPECT_EQ(agent.settings.password, "");
-    EXPECT_EQ(agent.accessToken, "");
+    EXPECT_EQ(agent.accessToken, "t");
     EXPECT_TRUE(files.Exists(settingsFilePath));
 }
 
-TEST_F(CloudIdentityTest, EnrolmentReplyWithoutAUsableIdIsAFailureThatStoresNothing) {
-    for (const char* body : {R"({"password":"p","token":"t"})", R"({"id":"42","token":"t"})",
-                             R"({"id":0,"token":"t"})", "not json"}) {
+// Without an id to log in with, or with one that names another device (out
+// of range or not whole), or without a token that fits in a header, the
+// enrolment fails and is tried again.
+TEST_F(CloudIdentityTest, EnrolmentReplyWithoutAUsableIdOrTokenIsAFailureThatStoresNothing) {
+    const std::string noId = "Error during registration of the device: the reply holds no device id";
+    const std::string noToken =
+        "Error during registration of the device: the reply holds no usable token";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"password":"p","token":"t"})", noId},
+        {R"({"id":"42","token":"t"})", noId},
+        {R"({"id":0,"token":"t"})", noId},
+        {R"({"id":1e12,"password":"p","token":"t"})", noId},
+        {R"({"id":-2147483649,"password":"p","token":"t"})", noId},
+        {R"({"id":1.9,"password":"p","token":"t"})", noId},
+        {"not json", noId},
+        {R"({"id":7,"password":"p"})", noToken},
+        {R"({"id":7,"password":"p","token":"abc\r\nX-Injected: yes"})", noToken},
+    };
+    for (const auto& [body, line] : cases) {
         SCOPED_TRACE(body);
         agent.settings.connectionsEnabled = true;
         internet.Script(200, body);
         console.Clear();
         EXPECT_FALSE(EnrolDevice(agent));
-        EXPECT_THAT(console.Lines(),
-                    ElementsAre(body, "Ok 200",
-                                "Error during registration of the device: the reply holds no "
-                                "device id"));
+        EXPECT_THAT(console.Lines(), ElementsAre(body, "Ok 200", line));
         EXPECT_EQ(agent.settings.id, 0);
         EXPECT_EQ(agent.accessToken, "");
         EXPECT_TRUE(agent.settings.connectionsEnabled);
@@ -125,11 +141,39 @@ TEST_F(CloudIdentityTest, LoginPostsTheStoredIdentityUnencodedAndKeepsTheToken) 
     EXPECT_FALSE(files.Exists(settingsFilePath));  // login saves nothing
 }
 
-TEST_F(CloudIdentityTest, LoginReplyWithoutATokenLeavesTheTokenEmpty) {
-    agent.accessToken = "old";
-    internet.Script(200, "{}");
-    EXPECT_TRUE(LoginDevice(agent, 1, "p"));
-    EXPECT_EQ(agent.accessToken, "");
+// A token is one header value of every later request: only visible ASCII
+// (33 to 126) is taken. Anything else fails the login, which sign-in retries.
+TEST_F(CloudIdentityTest, LoginTakesOnlyATokenOfVisibleAsciiAndRetriesOtherwise) {
+    for (const char* token : {"!", "~", "a-Z.0_9"}) {
+        internet.Script(200, std::string(R"({"token":")") + token + "\"}");
+        EXPECT_TRUE(LoginDevice(agent, 1, "p"));
+        EXPECT_EQ(agent.accessToken, token);
+    }
+    for (const char* body : {"{}", R"({"token":""})", R"({"token":7})", R"({"token":"a b"})",
+                             R"({"token":"a\tb"})", R"({"token":"abc\r\nHost: evil.example"})",
+                             R"({"token":"t"})", R"({"token":"té"})"}) {
+        SCOPED_TRACE(body);
+        agent.accessToken = "old";
+        internet.Script(200, body);
+        console.Clear();
+        EXPECT_FALSE(LoginDevice(agent, 1, "p"));
+        EXPECT_THAT(console.Lines(),
+                    ElementsAre(body, "Ok 200",
+                                "Error during login of the device: the reply holds no usable "
+                                "token"));
+        EXPECT_EQ(agent.accessToken, "old");
+    }
+
+    internet.sent.clear();
+    system.sleeps.clear();
+    agent.accessToken.clear();
+    files.SetContent(settingsFilePath, R"({"id":42,"password":"pw"})");
+    internet.Script(200, R"({"token":"x\r\nX-Injected: yes"})");
+    internet.Script(200, R"({"token":"t2"})");
+    EXPECT_TRUE(LoadSettingsAndSignIn(agent, notSet, notSet, notSet));
+    EXPECT_EQ(internet.sent.size(), 2u);
+    EXPECT_THAT(system.sleeps, ElementsAre(30000u));
+    EXPECT_EQ(agent.accessToken, "t2");
 }
 
 TEST_F(CloudIdentityTest, RefusedLoginKeepsTheTokenAndSignInRetriesALogin) {

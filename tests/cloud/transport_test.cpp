@@ -195,6 +195,24 @@ TEST_F(TransportTest, FailedReadDropsWhatWasReadBeforeAndCountsAsNoAnswer) {
     EXPECT_EQ(reply, "");
 }
 
+// No call needs a reply anywhere near 1 MiB: a longer one is no answer, and
+// reading stops right past the ceiling, whatever more the service sends.
+TEST_F(TransportTest, ReplyPastTheCeilingIsNoAnswerAndIsNotReadFurther) {
+    const std::string ceiling(kMaxReplyBytes, 'x');
+    internet.Script(200, ceiling);
+    EXPECT_EQ(Send("GET", "x", "").size(), 1u);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(reply, ceiling);
+
+    internet.readSizes.clear();
+    internet.Script(200, ceiling + std::string(kMaxReplyBytes, 'y'));
+    EXPECT_THAT(Send("GET", "x", ""), ElementsAre("Could not read data"));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(reply, "");
+    EXPECT_EQ(internet.readSizes.size(), kMaxReplyBytes / 50 + 1);
+    EXPECT_EQ(internet.OpenHandles(), 0u);
+}
+
 TEST_F(TransportTest, SessionThatCannotBeOpenedShowsUpAsAFailedSend) {
     internet.failOpen = true;
     EXPECT_THAT(Send("GET", "x", ""), ElementsAre("6", "Could not read data"));

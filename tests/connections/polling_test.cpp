@@ -244,13 +244,20 @@ TEST_F(PollingTest, DataThatIsNotAnObjectGivesJustTheDevicesMembers) {
 TEST_F(PollingTest, RequestsWithoutAUsableIdAreNeitherActedOnNorAnswered) {
     internet.Script(200, "{\"data\":[{\"status\":\"request\",\"type\":\"vpn\",\"data\":\"{}\"}," +
                              Request("\"7\"", "request", "vpn") + "," +
-                             Request("0", "request", "vpn") + "]}");
+                             Request("0", "request", "vpn") + "," +
+                             // Out of range or not whole: they would be answered on
+                             // connections/2147483647, /-2147483648 or /1.
+                             Request("4294967297", "request", "vpn") + "," +
+                             Request("2147483648", "request", "vpn") + "," +
+                             Request("-2147483649", "request", "vpn") + "," +
+                             Request("1e300", "request", "vpn") + "," +
+                             Request("1.9", "request", "vpn") + "]}");
     CheckConnectionRequests(agent);
     EXPECT_THAT(Answers(), IsEmpty());
     EXPECT_THAT(ras.calls, IsEmpty());
     const std::vector<std::string> lines = Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Connection request without an id ignored"),
-              3);
+              8);
 }
 
 TEST_F(PollingTest, OtherStatusesAndTypesAreIgnored) {

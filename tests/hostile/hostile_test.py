@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""The agent binary against a hostile service (hostile_peer.py).
+
+    hostile_test.py SCENARIO
+
+LUMIVO_AGENT names the POSIX agent; for the Windows build LUMIVO_WINE_RUN,
+LUMIVO_WINE_STATE and LUMIVO_AGENT_EXE name the Wine wrapper, its state
+folder and lumivo-runtime.exe instead. LUMIVO_AGENT_SANITIZED=1 (an
+AddressSanitizer build) leaves out the memory bound. Figures measured are
+printed. Exit status 0 passed, 1 failed.
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.dont_write_bytecode = True  # no cache beside the sources
+from hostile_peer import HostilePeer, endless, reply, trickle
+
+ENV = os.environ
+WINE_RUN = ENV.get("LUMIVO_WINE_RUN", "")
+SANITIZED = ENV.get("LUMIVO_AGENT_SANITIZED") == "1"
+MEMORY_BOUND_KB = 64 * 1024
+DEVICE_ID = 5
+TOKEN = "good-token"
+
+
+class Agent:
+    """One run of the agent with its own device folder; its console lines are
+    collected with the time each came."""
+
+    def __init__(self, peer, settings):
+        if WINE_RUN:
+            self.root = os.path.join(ENV["LUMIVO_WINE_STATE"], "prefix", "drive_c")
+        else:
+            self.root = tempfile.mkdtemp(prefix="lumivo-hostile-device-")
+        os.makedirs(os.path.join(self.root, "BOOT"), exist_ok=True)
+        with open(os.path.join(self.root, "BOOT", "env.json"), "w") as stored:
+            json.dump(settings, stored)
+        environment = dict(ENV, LUMIVO_CONNECT_TO=peer.connect_to, LUMIVO_DEVICE_ROOT=self.root,
+                           LUMIVO_RUNTIME_DIR=self.root)
+        if WINE_RUN:
+            command = [WINE_RUN, ENV["LUMIVO_WINE_STATE"], ENV["LUMIVO_AGENT_EXE"]]
+        else:
+            command = [ENV["LUMIVO_AGENT"]]
+        self.lines = []
+        self.output_bytes = 0
+        self.process = subprocess.Popen(command + ["-d"], cwd=self.root,
+                                        env=environment, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.process.stdout:
+            self.output_bytes += len(raw)
+            self.lines.append((raw.decode("latin-1").rstrip("\r\n"), time.monotonic()))
+
+    def texts(self):
+        return [text[:200] for text, _ in self.lines]
+
+    def wait_for_lines(self, wanted, timeout, start=0):
+        """Waits for the lines in turn, after line `start`; the index and time of the last."""
+        deadline = time.monotonic() + timeout
+        at, when = start - 1, None
+        for line in wanted:
+            while True:
+                found = [i for i in range(at + 1, len(self.lines)) if self.lines[i][0] == line]
+                if found:
+                    at, when = found[0], self.lines[found[0]][1]
+                    break
+                if time.monotonic() > deadline:
+                    raise AssertionError("no line %r; lines: %r" % (line, self.texts()[start:]))
+                time.sleep(0.05)
+        return at, when
+
+    def memory_kb(self, field):
+        """VmRSS (now) or VmHWM (the peak so far) of the agent's process, in kB.
+        Under Wine the wrapper's process becomes the one that runs the .exe."""
+        with open("/proc/%d/status" % self.process.pid) as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+        return -1
+
+    def stop(self):
+        """SIGTERM, as the tests end the POSIX agent; the exit status."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            return self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            return self.process.wait()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        if WINE_RUN:
+            shutil.rmtree(os.path.join(self.root, "BOOT"), ignore_errors=True)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+def enrolled(connections=False):
+    return {"id": DEVICE_ID, "password": "pw", "connectionsEnabled": connections,
+            "connectionsPassword": "", "vpnEnabled": connections}
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def figure(name, value):
+    print("figure: %s = %s" % (name, value), flush=True)
+
+
+# ---- Scenarios ----
+
+def scenario_endless():
+    """Every heart-beat reply streams without end. The agent takes 1 MiB of
+    each at most, hangs up, keeps ticking, and its memory stays flat."""
+    login = "/api/devices/%d/login" % DEVICE_ID
+
+    def handler(request):
+        if request.path == login:
+            return reply(200, '{"token":"%s"}' % TOKEN)
+        return endless()
+
+    peer = HostilePeer(handler)
+    agent = Agent(peer, enrolled())
+    try:
+        at, _ = agent.wait_for_lines(["Ok 200"], 90)
+        time.sleep(1)  # the dialog built and the timers started
+        before = agent.memory_kb("VmRSS")
+        beats = []
+        for round_ in range(3):
+            at, when = agent.wait_for_lines(["Could not read data"], 60, at + 1)
+            beat = [r for r in peer.requests if r.path.endswith("/heart-beat")][round_]
+            beats.append(when - beat.at)
+        peak = agent.memory_kb("VmHWM")
+        check(agent.process.poll() is None, "the agent ended")
+        figure("resident memory before the endless replies (kB)", before)
+        figure("peak resident memory of the run (kB)", peak)
+        figure("bytes streamed per endless reply before the agent hung up",
+               peer.streamed[:3])
+        figure("seconds from request to giving up, per endless reply",
+               ["%.2f" % seconds for seconds in beats])
+        figure("console output of the whole run (bytes)", agent.output_bytes)
+        if not SANITIZED:
+            check(peak < MEMORY_BOUND_KB, "peak resident memory %d kB" % peak)
+            check(peak - before < 16 * 1024, "grew from %d to %d kB" % (before, peak))
+        check(all(sent < 64 * 1024 * 1024 for sent in peer.streamed),
+              "the agent took %r bytes" % peer.streamed)
+        # Nothing past the ceiling is logged: only the line of the failed read.
+        check(agent.output_bytes < 64 * 1024, "%d bytes of output" % agent.output_bytes)
+        check(agent.stop() == 0 or WINE_RUN, "exit status")
+    finally:
+        agent.close()
+        peer.stop()
+
+
+def scenario_trickle():
+    """The login reply comes one byte every 20 s: the no-progress limit never
+    trips, the 120 s deadline does, with the receive time-out's number."""
+    peer = HostilePeer(lambda request: trickle(
+        'HTTP/1.1 200 OK\r\nContent-Length: 15\r\n\r\n{"token":"ab"}', 20))
+    agent = Agent(peer, enrolled())
+    try:
+        at, when = agent.wait_for_lines(
+            ["12002", "Could not read data", "Error during login of the device", "Network error"],
+            150)
+        first = peer.requests[0]
+        waited = agent.lines[at - 3][1] - first.at
+        figure("seconds until the trickling login was given up", "%.1f" % waited)
+        check(115 < waited < 125, "given up after %.1f s" % waited)
+    finally:
+        agent.close()
+        peer.stop()
+
+
+def scenario_terminate():
+    """SIGTERM while a heart-beat's reply trickles: that request ends within
+    a second, and the agent shuts down as from its loop, with its notice to
+    the service."""
+    login = "/api/devices/%d/login" % DEVICE_ID
+
+    def handler(request):
+        if request.path == login:
+            return reply(200, '{"token":"%s"}' % TOKEN)
+        if request.path.endswith("/heart-beat"):
+            return trickle("HTTP/1.1 200 OK\r\n\r\n{}", 20)
+        return reply(200, "{}")
+
+    peer = HostilePeer(handler)
+    agent = Agent(peer, enrolled())
+    try:
+        agent.wait_for_lines(["Ok 200"], 30)
+        peer.wait_for("heart-beat", lambda rs: [r for r in rs if r.path.endswith("/heart-beat")],
+                      15)
+        time.sleep(1)
+        signalled = time.monotonic()
+        agent.process.send_signal(signal.SIGTERM)
+        code = agent.process.wait(timeout=30)
+        ended = time.monotonic() - signalled
+        agent.reader.join(5)  # the last lines
+        figure("seconds from SIGTERM during a request to the agent's end", "%.2f" % ended)
+        check(code == 0, "exit status %d" % code)
+        check(ended < 2.5, "ended %.2f s after the signal" % ended)
+        texts = agent.texts()
+        check("12017" in texts and "VPN disconnected successfully" in texts,
+              "lines: %r" % texts)
+        check([r for r in peer.requests if r.method == "DELETE" and
+               r.path == "/api/connections/disconnect-all"], "no notice at shutdown")
+    finally:
+        agent.close()
+        peer.stop()
+
+
+def scenario_injection():
+    """A login token with CR/LF is refused and the login retried; ids out of
+    range or not whole are ignored. No injected header reaches the wire, and
+    no answer goes to an id the service did not name."""
+    login = "/api/devices/%d/login" % DEVICE_ID
+    tokens = ["abc\\r\\nX-Injected: yes\\r\\nHost: evil.example", TOKEN]
+    bad_ids = ["4294967297", "2147483648", "1e300", "-2147483649", "1.9"]
+    listed = ",".join('{"id":%s,"status":"request","type":"vpn","data":"{}"}' % id_
+                      for id_ in bad_ids + ["77"])
+
+    def handler(request):
+        if request.path == login:
+            return reply(200, '{"token":"%s"}' % tokens.pop(0))
+        if request.path == "/api/connections/check-requests":
+            return reply(200, '{"data":[%s]}' % listed)
+        return reply(200, "{}")
+
+    peer = HostilePeer(handler)
+    agent = Agent(peer, enrolled(connections=True))
+    try:
+        at, refused = agent.wait_for_lines(
+            ["Ok 200", "Error during login of the device: the reply holds no usable token"], 30)
+        at, _ = agent.wait_for_lines(["Ok 200"], 45, at + 1)
+        logins = [r for r in peer.requests if r.path == login]
+        figure("seconds between the refused login and its retry",
+               "%.1f" % (logins[1].at - logins[0].at))
+        check(logins[1].at - logins[0].at > 29.5, "retried too soon")
+        at, _ = agent.wait_for_lines(["Connection request without an id ignored"] * len(bad_ids),
+                                     20, at + 1)
+        peer.wait_for("answer", lambda rs: [r for r in rs if r.method == "PUT"], 20)
+        time.sleep(6)  # one more poll and its answers
+        check(agent.stop() == 0, "exit status")
+        for request in peer.requests:
+            names = [name for name, _ in request.headers]
+            check("x-injected" not in names, "injected header in %r" % request)
+            check(request.header("host") == "localhost:8443", "Host of %r" % request)
+            check(request.header("x-access-token") in (None, TOKEN), "token of %r" % request)
+            check(b"\r\n\r\n" not in request.head, "head of %r" % request)
+        answers = sorted({r.path for r in peer.requests if r.method == "PUT"})
+        check(answers == ["/api/connections/77"], "answers went to %r" % answers)
+    finally:
+        agent.close()
+        peer.stop()
+
+
+SCENARIOS = {
+    "endless": scenario_endless,
+    "trickle": scenario_trickle,
+    "terminate": scenario_terminate,
+    "injection": scenario_injection,
+}
+
+
+def main():
+    if len(sys.argv) != 2 or sys.argv[1] not in SCENARIOS:
+        print("usage: hostile_test.py " + "|".join(SCENARIOS))
+        return 2
+    try:
+        SCENARIOS[sys.argv[1]]()
+    except AssertionError as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
