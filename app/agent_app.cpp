@@ -1,10 +1,10 @@
 #include "app/agent_app.h"
 
 #include "app/command_line.h"
-#include "app/console.h"
-#include "app/constants.h"
 #include "app/settings.h"
-#include "app/text.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "cloud/heart_beat.h"
 #include "connections/polling.h"
 #include "connections/vpn.h"

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "platform/system_port.h"
 
 namespace lumivo {

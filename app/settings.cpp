@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/console.h"
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "cloud/enrolment.h"
 #include "platform/file_port.h"
 #include "platform/system_port.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "ui/dialog.h"
 #include "ui/system_tray.h"
 #include "ui/tab_pages.h"

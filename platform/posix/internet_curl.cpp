@@ -17,7 +17,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace lumivo {
 

@@ -18,7 +18,7 @@
 #include <set>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace lumivo {
 

@@ -12,7 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "cloud/transport.h"
 #include "fakes/console_capture.h"
 

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/constants.h"
 #include "app/settings.h"
+#include "base/constants.h"
 #include "cloud/heart_beat.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_files.h"

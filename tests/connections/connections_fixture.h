@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_internet.h"
 #include "fakes/fake_ip_helper.h"

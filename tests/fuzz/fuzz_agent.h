@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "fakes/fake_files.h"
 #include "fakes/fake_internet.h"
 #include "fakes/fake_ip_helper.h"

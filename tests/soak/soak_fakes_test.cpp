@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/agent_app.h"
-#include "app/constants.h"
+#include "base/constants.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_files.h"
 #include "fakes/fake_internet.h"

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/agent.h"
-#include "app/text.h"
+#include "base/agent.h"
+#include "base/text.h"
 #include "cloud/transport.h"
 #include "connections/adapters.h"
 #include "fakes/console_capture.h"

@@ -1,11 +1,11 @@
-#include "app/text.h"
+#include "base/text.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
 
-#include "app/console.h"
+#include "base/console.h"
 
 namespace lumivo {
 
