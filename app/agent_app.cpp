@@ -1,9 +1,10 @@
 #include "app/agent_app.h"
 
 #include "app/command_line.h"
-#include "app/settings.h"
+#include "app/sign_in.h"
 #include "base/console.h"
 #include "base/constants.h"
+#include "base/settings_file.h"
 #include "base/text.h"
 #include "cloud/heart_beat.h"
 #include "connections/polling.h"

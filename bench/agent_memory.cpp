@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings.h"
+#include "app/sign_in.h"
 #include "base/agent.h"
 #include "base/console.h"
 #include "base/constants.h"

@@ -1,8 +1,8 @@
 #include "cloud/enrolment.h"
 
-#include "app/settings.h"
 #include "base/console.h"
 #include "base/constants.h"
+#include "base/settings_file.h"
 #include "base/text.h"
 #include "cloud/transport.h"
 

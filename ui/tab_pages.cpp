@@ -1,7 +1,7 @@
 #include "ui/tab_pages.h"
 
-#include "app/settings.h"
 #include "base/constants.h"
+#include "base/settings_file.h"
 #include "base/text.h"
 #include "connections/vpn.h"
 

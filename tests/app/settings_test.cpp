@@ -1,4 +1,5 @@
-#include "app/settings.h"
+#include "app/sign_in.h"
+#include "base/settings_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "app/sign_in.h"
 #include "base/constants.h"
 #include "cloud/heart_beat.h"
 #include "fakes/console_capture.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/settings.h"
+#include "app/sign_in.h"
 #include "base/constants.h"
 #include "fuzz_agent.h"
 
