@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "platform/system_port.h"
 
 namespace lumivo {

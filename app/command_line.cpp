@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 
-#include "app/console.h"
-#include "app/text.h"
+#include "base/console.h"
+#include "base/text.h"
 #include "platform/system_port.h"
 
 namespace lumivo {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
+#include "base/constants.h"
 
 namespace lumivo {
 

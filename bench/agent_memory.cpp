@@ -13,11 +13,11 @@
 #include <fstream>
 #include <string>
 
-#include "app/agent.h"
-#include "app/console.h"
-#include "app/constants.h"
-#include "app/settings.h"
-#include "app/text.h"
+#include "app/sign_in.h"
+#include "base/agent.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "bench/operator_call.h"
 #include "cloud/heart_beat.h"
 #include "connections/polling.h"

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "app/agent.h"
-#include "app/console.h"
-#include "app/text.h"
+#include "base/agent.h"
+#include "base/console.h"
+#include "base/text.h"
 #include "bench/replay_internet.h"
 #include "connections/adapters.h"
 #include "connections/polling.h"

@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "app/agent.h"
-#include "app/console.h"
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/agent.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "bench/curl_floor.h"
 #include "bench/operator_call.h"
 #include "bench/wire_counter.h"

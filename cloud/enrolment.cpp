@@ -1,9 +1,9 @@
 #include "cloud/enrolment.h"
 
-#include "app/console.h"
-#include "app/constants.h"
-#include "app/settings.h"
-#include "app/text.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/settings_file.h"
+#include "base/text.h"
 #include "cloud/transport.h"
 
 namespace lumivo {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 
 namespace lumivo {
 

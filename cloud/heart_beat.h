@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/agent.h"
+#include "base/agent.h"
 
 namespace lumivo {
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <utility>
 
-#include "app/console.h"
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "platform/internet_port.h"
 
 namespace lumivo {

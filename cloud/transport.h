@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 
 namespace lumivo {
 

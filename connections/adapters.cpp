@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/constants.h"
+#include "base/text.h"
 
 namespace lumivo {
 

@@ -8,7 +8,7 @@
 
 #include <cjson/cJSON.h>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "platform/ip_helper_port.h"
 
 namespace lumivo {

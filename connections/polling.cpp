@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/console.h"
-#include "app/text.h"
+#include "base/console.h"
+#include "base/text.h"
 #include "cloud/transport.h"
 #include "connections/adapters.h"
 #include "connections/vpn.h"

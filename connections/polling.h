@@ -1,7 +1,7 @@
 #pragma once
 // Connection-request polling.
 
-#include "app/agent.h"
+#include "base/agent.h"
 
 namespace lumivo {
 

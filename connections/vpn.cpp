@@ -2,9 +2,9 @@
 
 #include <cstddef>
 
-#include "app/console.h"
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "cloud/transport.h"
 #include "connections/adapters.h"
 #include "platform/ras_port.h"

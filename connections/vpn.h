@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "platform/ras_port.h"
 
 namespace lumivo {

@@ -7,8 +7,8 @@
 #include <httplib.h>
 #include <openssl/rand.h>
 
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "devcloud/form.h"
 #include "devcloud/json_reply.h"
 #include "devcloud/service.h"

@@ -1,6 +1,6 @@
 #include "devcloud/json_reply.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace lumivo::devcloud {
 

@@ -8,7 +8,7 @@
 #include <httplib.h>
 #include <openssl/evp.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "devcloud/embedded_files.h"
 #include "devcloud/json_reply.h"
 #include "devcloud/service.h"

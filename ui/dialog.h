@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "platform/ui_port.h"
 
 namespace lumivo {

@@ -1,7 +1,7 @@
 #include "ui/main_dialog.h"
 
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/constants.h"
+#include "base/text.h"
 
 #include <utility>
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "resources/resource.h"
 #include "ui/dialog.h"
 #include "ui/system_tray.h"

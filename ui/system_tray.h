@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 #include "platform/ui_port.h"
 
 namespace lumivo {

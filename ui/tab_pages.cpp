@@ -1,8 +1,8 @@
 #include "ui/tab_pages.h"
 
-#include "app/constants.h"
-#include "app/settings.h"
-#include "app/text.h"
+#include "base/constants.h"
+#include "base/settings_file.h"
+#include "base/text.h"
 #include "connections/vpn.h"
 
 namespace lumivo {

@@ -18,7 +18,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/posix/termination_signal.h"
 
 namespace lumivo {

@@ -4,8 +4,8 @@
 #include <clocale>
 #include <cstdlib>
 
-#include "app/agent.h"
 #include "app/agent_app.h"
+#include "base/agent.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/internet_curl.h"
 #include "platform/posix/ip_helper_posix.h"

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/console.h"
-#include "app/constants.h"
+#include "base/console.h"
+#include "base/constants.h"
 
 namespace lumivo {
 

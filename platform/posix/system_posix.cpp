@@ -18,7 +18,7 @@
 #include <set>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/posix/service_notify.h"
 #include "platform/posix/termination_signal.h"
 

@@ -2,7 +2,7 @@
 
 #include <io.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/win32/windows_api.h"
 
 namespace lumivo {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/win32/windows_api.h"
 
 namespace lumivo {

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/agent.h"
 #include "app/agent_app.h"
+#include "base/agent.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/internet_wininet.h"
 #include "platform/win32/ip_helper_win32.h"

@@ -3,14 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/constants.h"
+#include "base/constants.h"
 #include "fakes/console_capture.h"
-#include "fakes/fake_files.h"
-#include "fakes/fake_internet.h"
-#include "fakes/fake_ip_helper.h"
-#include "fakes/fake_ras.h"
-#include "fakes/fake_system.h"
-#include "fakes/fake_ui.h"
+#include "fakes/fake_agent.h"
 
 namespace lumivo {
 namespace {
@@ -19,10 +14,9 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class AgentAppTest : public ::testing::Test {
+class AgentAppTest : public ::testing::Test, protected FakeAgent {
   protected:
     AgentAppTest() {
-        agent.ports = Ports{&system, &files, &internet, &ras, &ipHelper, &ui};
         agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
         files.SetContent(settingsFilePath, R"({"id":7,"password":"pw"})");
         internet.defaultReply.status = 200;
@@ -40,13 +34,6 @@ class AgentAppTest : public ::testing::Test {
     std::vector<std::string> Requests() const { return internet.Requests(); }
 
     test::ConsoleCapture console;
-    FakeSystem system;
-    FakeFiles files;
-    FakeInternet internet;
-    FakeRas ras;
-    FakeIpHelper ipHelper;
-    FakeUi ui;
-    Agent agent;
     TimerId connectionTimer = 0;
     TimerId heartBeatTimer = 0;
 };

@@ -1,13 +1,12 @@
-#include "app/settings.h"
+#include "app/sign_in.h"
+#include "base/settings_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/constants.h"
+#include "base/constants.h"
 #include "fakes/console_capture.h"
-#include "fakes/fake_files.h"
-#include "fakes/fake_internet.h"
-#include "fakes/fake_system.h"
+#include "fakes/fake_agent.h"
 
 namespace lumivo {
 namespace {
@@ -17,13 +16,8 @@ using ::testing::IsEmpty;
 
 constexpr const char* loginReply = R"({"token":"tk"})";
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test, protected FakeAgent {
   protected:
-    SettingsTest() {
-        agent.ports.system = &system;
-        agent.ports.files = &files;
-        agent.ports.internet = &internet;
-    }
     bool SignIn(const std::string& vpn = notSet, const std::string& connections = notSet,
                 const std::string& password = notSet) {
         return LoadSettingsAndSignIn(agent, vpn, connections, password);
@@ -34,10 +28,6 @@ class SettingsTest : public ::testing::Test {
         return paths;
     }
 
-    FakeSystem system;
-    FakeFiles files;
-    FakeInternet internet;
-    Agent agent;
     test::ConsoleCapture console;
 };
 

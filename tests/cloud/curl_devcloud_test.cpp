@@ -8,9 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/agent.h"
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/agent.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "cloud/transport.h"
 #include "devcloud/devcloud_fixture.h"
 #include "fakes/console_capture.h"

@@ -15,8 +15,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/agent.h"
-#include "app/text.h"
+#include "base/agent.h"
+#include "base/text.h"
 #include "cloud/transport.h"
 #include "fakes/console_capture.h"
 

@@ -7,35 +7,24 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/constants.h"
-#include "app/settings.h"
+#include "app/sign_in.h"
+#include "base/constants.h"
 #include "cloud/heart_beat.h"
 #include "fakes/console_capture.h"
-#include "fakes/fake_files.h"
-#include "fakes/fake_internet.h"
-#include "fakes/fake_system.h"
+#include "fakes/fake_agent.h"
 
 namespace lumivo {
 namespace {
 
 using ::testing::ElementsAre;
 
-class CloudIdentityTest : public ::testing::Test {
+class CloudIdentityTest : public ::testing::Test, protected FakeAgent {
   protected:
-    CloudIdentityTest() {
-        agent.ports.internet = &internet;
-        agent.ports.files = &files;
-        agent.ports.system = &system;
-    }
     const FakeInternet::SentRequest& OnlyRequest() {
         EXPECT_EQ(internet.sent.size(), 1u);
         return internet.sent.at(0);
     }
 
-    FakeInternet internet;
-    FakeFiles files;
-    FakeSystem system;
-    Agent agent;
     test::ConsoleCapture console;
 };
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/constants.h"
+#include "base/constants.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_internet.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "fakes/fake_ip_helper.h"
 
 namespace lumivo {

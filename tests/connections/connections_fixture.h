@@ -7,12 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/agent.h"
 #include "fakes/console_capture.h"
-#include "fakes/fake_internet.h"
-#include "fakes/fake_ip_helper.h"
-#include "fakes/fake_ras.h"
-#include "fakes/fake_system.h"
+#include "fakes/fake_agent.h"
 
 namespace lumivo {
 
@@ -26,13 +22,9 @@ class RecordingDialog : public MainDialogView {
     }
 };
 
-class ConnectionsTest : public ::testing::Test {
+class ConnectionsTest : public ::testing::Test, protected FakeAgent {
   protected:
     ConnectionsTest() {
-        agent.ports.system = &system;
-        agent.ports.internet = &internet;
-        agent.ports.ras = &ras;
-        agent.ports.ipHelper = &ipHelper;
         agent.mainDialog = &dialog;
         ipHelper.adapters = {MakeAdapter("eth0", {{"192.168.1.20", "255.255.255.0"}})};
     }
@@ -58,12 +50,7 @@ class ConnectionsTest : public ::testing::Test {
     std::vector<std::string> Requests() const { return internet.Requests(); }
 
     test::ConsoleCapture console;
-    FakeSystem system;
-    FakeInternet internet;
-    FakeRas ras;
-    FakeIpHelper ipHelper;
     RecordingDialog dialog;
-    Agent agent;
 };
 
 }  // namespace lumivo

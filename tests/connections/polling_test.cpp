@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "connections_fixture.h"
 
 namespace lumivo {

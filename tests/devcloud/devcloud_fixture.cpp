@@ -15,8 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/constants.h"
+#include "base/text.h"
 
 namespace lumivo {
 

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "tests/devcloud/devcloud_fixture.h"
 
 namespace lumivo {

@@ -9,7 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "cloud/child_process.h"
 #include "devcloud/devcloud_fixture.h"
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "cloud/child_process.h"
 #include "devcloud/devcloud_fixture.h"
 #include "soak/heap_in_use.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "platform/internet_port.h"
 
 namespace lumivo {

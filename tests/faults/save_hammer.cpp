@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/agent.h"
-#include "app/settings.h"
+#include "base/agent.h"
+#include "base/settings_file.h"
 #include "platform/posix/files_posix.h"
 
 int main(int argc, char** argv) {

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/temp_folder.h"
 
 namespace lumivo {

@@ -4,24 +4,12 @@
 
 #include <iostream>
 
-#include "app/agent.h"
-#include "fakes/fake_files.h"
-#include "fakes/fake_internet.h"
-#include "fakes/fake_ip_helper.h"
-#include "fakes/fake_ras.h"
-#include "fakes/fake_system.h"
+#include "fakes/fake_agent.h"
 
 namespace lumivo::fuzz {
 
-struct FuzzAgent {
-    FuzzAgent() {
-        agent.ports.system = &system;
-        agent.ports.files = &files;
-        agent.ports.internet = &internet;
-        agent.ports.ras = &ras;
-        agent.ports.ipHelper = &ipHelper;
-        std::cout.setstate(std::ios::failbit);
-    }
+struct FuzzAgent : FakeAgent {
+    FuzzAgent() { std::cout.setstate(std::ios::failbit); }
     // Back to the state of a fresh run, keeping the fakes' folders.
     void Reset() {
         agent.settings = DeviceSettings{};
@@ -35,13 +23,6 @@ struct FuzzAgent {
         system.sleeps.clear();
         system.onSleep = nullptr;
     }
-
-    FakeSystem system;
-    FakeFiles files;
-    FakeInternet internet;
-    FakeRas ras;
-    FakeIpHelper ipHelper;
-    Agent agent;
 };
 
 inline FuzzAgent& Shared() {

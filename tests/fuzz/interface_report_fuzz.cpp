@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "connections/adapters.h"
 #include "fuzz_agent.h"
 

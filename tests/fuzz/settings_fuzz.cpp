@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/constants.h"
-#include "app/settings.h"
+#include "app/sign_in.h"
+#include "base/constants.h"
 #include "fuzz_agent.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "app/agent.h"
-#include "app/constants.h"
-#include "app/settings.h"
+#include "base/agent.h"
+#include "base/constants.h"
+#include "base/settings_file.h"
 #include "platform/posix/files_posix.h"
 #include "temp_folder.h"
 

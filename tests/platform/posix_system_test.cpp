@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/agent.h"
 #include "app/agent_app.h"
 #include "app/command_line.h"
-#include "app/constants.h"
-#include "app/text.h"
+#include "base/agent.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_files.h"
 #include "platform/posix/system_posix.h"

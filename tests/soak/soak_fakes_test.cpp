@@ -13,14 +13,10 @@
 #include <vector>
 
 #include "app/agent_app.h"
-#include "app/constants.h"
+#include "base/constants.h"
 #include "fakes/console_capture.h"
-#include "fakes/fake_files.h"
-#include "fakes/fake_internet.h"
+#include "fakes/fake_agent.h"
 #include "fakes/fake_ip_helper.h"
-#include "fakes/fake_ras.h"
-#include "fakes/fake_system.h"
-#include "fakes/fake_ui.h"
 #include "soak/heap_in_use.h"
 
 namespace lumivo {
@@ -113,10 +109,10 @@ int Rounds() {
     return rounds > 0 ? rounds : 5000;
 }
 
-class SoakOverFakes : public ::testing::Test {
+class SoakOverFakes : public ::testing::Test, protected FakeAgent {
   protected:
-    SoakOverFakes() : ipHelper(ras) {
-        agent.ports = Ports{&system, &files, &internet, &ras, &ipHelper, &ui};
+    SoakOverFakes() {
+        agent.ports.ipHelper = &linkedIpHelper;
         agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
         files.SetContent(settingsFilePath, R"({"id":7,"password":"pw","connectionsEnabled":true,)"
                                            R"("connectionsPassword":"cp","vpnEnabled":true})");
@@ -168,7 +164,7 @@ class SoakOverFakes : public ::testing::Test {
         ras.deleted.clear();
         ras.entriesSet.clear();
         ras.dials.clear();
-        ipHelper.sizesOffered.clear();
+        linkedIpHelper.sizesOffered.clear();
         system.translated.clear();
         system.dispatched.clear();
         system.sleeps.clear();
@@ -214,13 +210,7 @@ class SoakOverFakes : public ::testing::Test {
     }
 
     test::ConsoleCapture console;
-    FakeSystem system;
-    FakeFiles files;
-    FakeInternet internet;
-    FakeRas ras;
-    LinkedIpHelper ipHelper;
-    FakeUi ui;
-    Agent agent;
+    LinkedIpHelper linkedIpHelper{ras};
 
     const std::vector<Phase> phases = Phases();
     const Phase* phase = &phases[0];

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
+#include "base/constants.h"
 #include "connections/polling.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_files.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
+#include "base/constants.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_system.h"
 #include "fakes/fake_ui.h"

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "app/constants.h"
+#include "base/constants.h"
 #include "fakes/console_capture.h"
 #include "platform/posix/system_posix.h"
 #include "platform/posix/ui_host.h"

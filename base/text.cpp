@@ -1,4 +1,4 @@
-#include "app/text.h"
+#include "base/text.h"
 
 #include <cmath>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "app/console.h"
+#include "base/console.h"
 
 namespace lumivo {
 

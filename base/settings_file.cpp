@@ -1,13 +1,11 @@
-#include "app/settings.h"
+#include "base/settings_file.h"
 
 #include <cstdio>
 
-#include "app/console.h"
-#include "app/constants.h"
-#include "app/text.h"
-#include "cloud/enrolment.h"
+#include "base/console.h"
+#include "base/constants.h"
+#include "base/text.h"
 #include "platform/file_port.h"
-#include "platform/system_port.h"
 
 namespace lumivo {
 
@@ -30,13 +28,6 @@ void LogSettings(const DeviceSettings& settings) {
     Log(std::string("Connections Enabled: ") + (settings.connectionsEnabled ? "1" : "0"));
     Log("Connections Password: " + settings.connectionsPassword);
     Log(std::string("VPN Enabled: ") + (settings.vpnEnabled ? "1" : "0"));
-}
-
-void ApplyOverrides(DeviceSettings& settings, const std::string& vpnOverride,
-                    const std::string& connectionsOverride, const std::string& passwordOverride) {
-    if (vpnOverride != notSet) settings.vpnEnabled = vpnOverride != "false";
-    if (connectionsOverride != notSet) settings.connectionsEnabled = connectionsOverride != "false";
-    if (passwordOverride != notSet) settings.connectionsPassword = passwordOverride;
 }
 
 }  // namespace
@@ -92,25 +83,13 @@ bool SaveSettings(Agent& agent) {
     return true;
 }
 
-bool LoadSettingsAndSignIn(Agent& agent, const std::string& vpnOverride,
-                           const std::string& connectionsOverride,
-                           const std::string& passwordOverride) {
-    while (true) {
-        std::string text;
-        if (ReadTextFile(agent, settingsFilePath, text)) {
-            DeviceSettings read = ReadSettings(text);
-            LogSettings(read);
-            agent.settings = read;
-        }
-        ApplyOverrides(agent.settings, vpnOverride, connectionsOverride, passwordOverride);
-
-        const DeviceSettings& settings = agent.settings;
-        bool signedIn = settings.id != 0 && !settings.password.empty()
-                            ? LoginDevice(agent, settings.id, settings.password)
-                            : EnrolDevice(agent);
-        if (signedIn) return true;
-        agent.ports.system->Sleep(signInRetryMs);
-    }
+bool LoadSettings(Agent& agent) {
+    std::string text;
+    if (!ReadTextFile(agent, settingsFilePath, text)) return false;
+    DeviceSettings read = ReadSettings(text);
+    LogSettings(read);
+    agent.settings = read;
+    return true;
 }
 
 }  // namespace lumivo

@@ -1,9 +1,10 @@
 #pragma once
-// The settings file "\BOOT\env.json" and the sign-in decision at start-up.
+// The settings file "\BOOT\env.json": reading it into the agent's settings
+// and writing them back.
 
 #include <string>
 
-#include "app/agent.h"
+#include "base/agent.h"
 
 namespace lumivo {
 
@@ -15,10 +16,8 @@ bool ReadTextFile(Agent& agent, const std::string& path, std::string& text);
 bool WriteTextFile(Agent& agent, const std::string& path, const std::string& text);
 // Writes the whole of agent.settings to the settings file. Always true: callers go on either way.
 bool SaveSettings(Agent& agent);
-// Loads the settings, applies the command-line overrides ("NOT_SET" when not
-// given) and logs in or enrols, retrying every 30000 ms until one succeeds.
-bool LoadSettingsAndSignIn(Agent& agent, const std::string& vpnOverride,
-                           const std::string& connectionsOverride,
-                           const std::string& passwordOverride);
+// Reads the settings file into agent.settings and logs what it read; false
+// (agent.settings untouched) when the file cannot be opened.
+bool LoadSettings(Agent& agent);
 
 }  // namespace lumivo
