@@ -16,16 +16,18 @@ MAY_INCLUDE = {
     "base": {"ports", "base"},
     "cloud": {"ports", "base", "cloud"},
     "connections": {"ports", "base", "cloud", "connections"},
-    "ui": {"ports", "base", "cloud", "connections", "ui"},
-    "app": {"ports", "base", "cloud", "connections", "ui", "app"},
+    # The user interface names its templates and controls by the resource ids.
+    "ui": {"ports", "base", "cloud", "connections", "ui", "resources"},
+    "app": {"ports", "base", "cloud", "connections", "ui", "resources", "app"},
     # Adapters: the ports and the floor, never each other.
     "posix": {"ports", "base", "posix", "resources"},
     "win32": {"ports", "base", "win32"},
     "fakes": {"ports", "base", "fakes"},
-    "resources": {"resources"},
+    # The resource-script reader knows the window-style numbers of the ports.
+    "resources": {"ports", "resources"},
     # The entry points join one platform's adapters to the core.
-    "posix-entry": {"ports", "base", "cloud", "connections", "ui", "app", "posix"},
-    "win32-entry": {"ports", "base", "cloud", "connections", "ui", "app", "win32"},
+    "posix-entry": {"ports", "base", "cloud", "connections", "ui", "resources", "app", "posix"},
+    "win32-entry": {"ports", "base", "cloud", "connections", "ui", "resources", "app", "win32"},
 }
 
 # The core is portable: beside itself it includes the C++ standard library
