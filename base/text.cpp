@@ -36,6 +36,10 @@ std::string ToNarrow(const std::wstring& text) {
     return narrow;
 }
 
+// "%d" of an int is the 32-bit id's text only where int is 32 bits wide, as
+// on the board and every target built here.
+static_assert(sizeof(int) == sizeof(std::int32_t), "int must be 32 bits");
+
 std::string IntToText(std::int32_t value) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%d", static_cast<int>(value));

@@ -1,5 +1,13 @@
 # Libraries come from the system (Debian packages); nothing is vendored.
-if(NOT WIN32)
+# Cross builds (Windows, 32-bit ARM) make cJSON and GoogleTest from Debian's
+# sources instead, for the target's own word size and calling convention.
+if(WIN32 OR CMAKE_CROSSCOMPILING)
+  set(LUMIVO_DEPS_FROM_SOURCE ON)
+else()
+  set(LUMIVO_DEPS_FROM_SOURCE OFF)
+endif()
+
+if(NOT LUMIVO_DEPS_FROM_SOURCE)
   find_path(CJSON_INCLUDE_DIR cjson/cJSON.h REQUIRED)
   find_library(CJSON_LIBRARY cjson REQUIRED)
   add_library(lumivo::cjson INTERFACE IMPORTED)
@@ -8,7 +16,7 @@ if(NOT WIN32)
     INTERFACE_LINK_LIBRARIES "${CJSON_LIBRARY}")
 endif()
 
-if(WIN32)
+if(LUMIVO_DEPS_FROM_SOURCE)
   # cJSON for the cross build: Debian's cjson source package with Debian's
   # patches, fetched once into the build folder with apt-get and dpkg-source.
   # apt works on lists of its own here, so the machine's package lists stay
@@ -60,7 +68,9 @@ if(WIN32)
   # GoogleTest for the cross build, from Debian's googletest package source.
   if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+    if(WIN32)
+      set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+    endif()
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
     # It defines the GTest:: targets itself.
     foreach(lib gtest gtest_main gmock gmock_main)

@@ -18,6 +18,12 @@ constexpr unsigned long maxConnections = 10;
 constexpr int addressLooks = 3;
 constexpr unsigned addressWaitMs = 1000;
 
+// The block's head: eight 32-bit words whatever the word size of the machine
+// that builds it; word 4 is the key's offset from the block's start.
+constexpr std::uint32_t configurationWords = 8;
+constexpr std::uint32_t keyOffset = configurationWords * sizeof(std::uint32_t);
+static_assert(keyOffset == 32, "the device-configuration head is 32 bytes on the board");
+
 void AppendWord(std::vector<std::uint8_t>& block, std::uint32_t word) {
     for (int shift = 0; shift < 32; shift += 8)
         block.push_back(static_cast<std::uint8_t>(word >> shift));
@@ -52,8 +58,9 @@ std::vector<std::uint8_t> BuildDeviceConfiguration(const std::wstring& preShared
     const std::vector<std::uint16_t> key = ToUtf16(preSharedKey);
     const std::uint32_t keyBytes = static_cast<std::uint32_t>(key.size() * 2);
     std::vector<std::uint8_t> block;
-    block.reserve(32 + keyBytes);
-    for (std::uint32_t word : {1u, 2u, 0u, keyBytes, 32u, 0u, 0u, 32u}) AppendWord(block, word);
+    block.reserve(keyOffset + keyBytes);
+    for (std::uint32_t word : {1u, 2u, 0u, keyBytes, keyOffset, 0u, 0u, 32u})
+        AppendWord(block, word);
     for (std::uint16_t unit : key) {
         block.push_back(static_cast<std::uint8_t>(unit));
         block.push_back(static_cast<std::uint8_t>(unit >> 8));

@@ -122,6 +122,11 @@ inline constexpr unsigned HiWord(std::uintptr_t value) { return (value >> 16) & 
 inline constexpr std::uintptr_t MakeWParam(unsigned low, unsigned high) {
     return (low & 0xFFFF) | (static_cast<std::uintptr_t>(high & 0xFFFF) << 16);
 }
+// A command's id and code travel in the low 32 bits of WPARAM, which is all
+// of it on the board.
+static_assert(LoWord(MakeWParam(0xFFFF, 0xFFFF)) == 0xFFFF &&
+                  HiWord(MakeWParam(0x1234, 0xFFFF)) == 0xFFFF && MakeWParam(0xFFFF, 0xFFFF) == 0xFFFFFFFFu,
+              "a command word must fit 32 bits");
 
 // RECT.
 struct Rect {
@@ -162,6 +167,10 @@ struct NotifyIconData {
     IconHandle hIcon = nullptr;
     char16_t szTip[notifyTipUnits] = {};  // UTF-16, zero-terminated
 };
+// With the board's 4-byte pointers and handles the record is the board's
+// own, byte for byte; wider pointers only pad it.
+static_assert(sizeof(void*) != 4 || sizeof(NotifyIconData) == notifyIconDataSize,
+              "NotifyIconData must keep the board's 152-byte layout");
 
 class UiPort {
   public:

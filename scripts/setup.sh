@@ -11,7 +11,17 @@ packages=(
   xdotool fonts-roboto-unhinted
   chromium chromium-driver python3-selenium python3-jsonschema
   libsystemd-dev systemd lintian nsis
+  g++-arm-linux-gnueabihf qemu-user
+  libc6:armhf libstdc++6:armhf libcurl4-openssl-dev:armhf libssl-dev:armhf
 )
+
+# The 32-bit ARM build takes the POSIX adapters' libraries from Debian's armhf
+# architecture.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  $sudo dpkg --add-architecture armhf
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,9 +29,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi

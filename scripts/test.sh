@@ -17,3 +17,11 @@ ctest --preset fuzz
 cmake --preset win32 -DLUMIVO_WERROR=ON
 cmake --build --preset win32
 ctest --preset win32
+
+# The board's word size: 32-bit ARM Linux under qemu-arm (core, POSIX adapters
+# and their tests), and 32-bit Windows, which links but cannot run here.
+cmake --preset arm32 -DLUMIVO_WERROR=ON
+cmake --build --preset arm32
+ctest --preset arm32
+cmake --preset win32-i686
+cmake --build --preset win32-i686

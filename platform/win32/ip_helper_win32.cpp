@@ -8,6 +8,8 @@ namespace lumivo {
 
 #ifdef _WIN32_WCE
 static_assert(sizeof(IP_ADAPTER_INFO) == adapterRecordSize, "IP_ADAPTER_INFO of Compact 7");
+#elif !defined(_WIN64)
+static_assert(sizeof(IP_ADAPTER_INFO) == 640, "IP_ADAPTER_INFO of 32-bit Windows");
 #endif
 
 unsigned long Win32IpHelper::GetAdaptersInfo(AdapterList* list, unsigned long& size) {

@@ -13,7 +13,14 @@ static_assert(sizeof(RASCONNW) == 52, "RASCONN of Compact 7");
 static_assert(sizeof(RASCONNSTATUSW) == 304, "RASCONNSTATUS of Compact 7");
 static_assert(sizeof(RASENTRYW) == 3472, "RASENTRY of Compact 7");
 static_assert(sizeof(RASDIALPARAMSW) == 1464, "RASDIALPARAMS of Compact 7");
+#elif !defined(_WIN64)
+// 32-bit desktop Windows, as its headers lay the records out.
+static_assert(sizeof(RASCONNW) == 1368, "RASCONN of 32-bit Windows");
+static_assert(sizeof(RASCONNSTATUSW) == 564, "RASCONNSTATUS of 32-bit Windows");
+static_assert(sizeof(RASENTRYW) == 5616, "RASENTRY of 32-bit Windows");
+static_assert(sizeof(RASDIALPARAMSW) == 2108, "RASDIALPARAMS of 32-bit Windows");
 #endif
+static_assert(sizeof(HRASCONN) == sizeof(RasConnHandle), "a RAS connection handle is word-sized");
 
 namespace {
 

@@ -9,7 +9,15 @@ namespace lumivo {
 
 #ifdef _WIN32_WCE
 static_assert(sizeof(NOTIFYICONDATAW) == notifyIconDataSize, "NOTIFYICONDATA of Compact 7");
+#elif !defined(_WIN64)
+// 32-bit desktop Windows: the full record of its headers.
+static_assert(sizeof(NOTIFYICONDATAW) == 956, "NOTIFYICONDATAW of 32-bit Windows");
 #endif
+// Message parameters and handles cross the port as integers and pointers of
+// the machine's word size, as on every Windows target.
+static_assert(sizeof(WPARAM) == sizeof(std::uintptr_t) && sizeof(LPARAM) == sizeof(std::intptr_t) &&
+                  sizeof(LRESULT) == sizeof(std::intptr_t) && sizeof(HWND) == sizeof(WindowHandle),
+              "message parameters and window handles are word-sized");
 
 namespace {
 
