@@ -27,7 +27,8 @@ class DevCloudTest : public ::testing::Test {
         ASSERT_TRUE(cloud.Enrol(id, password, token));
     }
     std::string Login(const std::string& pw) {
-        return std::string("secretKey=") + enrolmentSecret + "&password=" + pw + "&version=1.1.1";
+        return std::string("secretKey=") + expectedEnrolmentSecret + "&password=" + pw +
+               "&version=1.1.1";
     }
     HttpReply Poll(const std::string& connectionsPassword) {
         return cloud.Device("POST", "connections/check-requests", "password=" + connectionsPassword,
