@@ -260,6 +260,11 @@ std::size_t CutPoint(const std::string& answer, long dropAfterBytes) {
 }
 
 bool Resolve(const std::string& address, int port, sockaddr_storage& out, socklen_t& length) {
+    // Only the full forms: getaddrinfo alone also takes "127.1" and the like.
+    unsigned char bytes[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, address.c_str(), bytes) != 1 &&
+        inet_pton(AF_INET6, address.c_str(), bytes) != 1)
+        return false;
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
     hints.ai_socktype = SOCK_STREAM;
