@@ -7,8 +7,6 @@
 #include <httplib.h>
 #include <openssl/rand.h>
 
-#include "base/constants.h"
-#include "base/text.h"
 #include "devcloud/form.h"
 #include "devcloud/json_reply.h"
 #include "devcloud/service.h"
@@ -21,9 +19,6 @@ long long NowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-namespace {
-
-// Hex text of fresh random bytes: safe inside unencoded form bodies.
 std::string RandomHex(int bytes) {
     unsigned char buffer[64];
     RAND_bytes(buffer, bytes);
@@ -35,6 +30,8 @@ std::string RandomHex(int bytes) {
     }
     return text;
 }
+
+namespace {
 
 std::string EscapeRegex(const std::string& text) {
     std::string out;
@@ -82,7 +79,8 @@ bool AuthenticatePathDevice(Store& store, const httplib::Request& req, httplib::
     return true;
 }
 
-void Enrol(Store& store, const httplib::Request& req, httplib::Response& res) {
+void Enrol(Store& store, const std::string& enrolmentSecret, const httplib::Request& req,
+           httplib::Response& res) {
     std::string secret, typeCode, version;
     FormValue(req.body, "secretKey", secret);
     FormValue(req.body, "typeCode", typeCode);
@@ -90,7 +88,7 @@ void Enrol(Store& store, const httplib::Request& req, httplib::Response& res) {
     if (secret != enrolmentSecret) return SendMessage(res, 404, "Wrong secret key");
     const std::string password = RandomHex(12);
     const std::string token = RandomHex(24);
-    int id = store.AddDevice(password, typeCode, version);
+    int id = store.AddDevice(password, typeCode, version, NowMs());
     if (id == 0 || !store.AddToken(token, id))
         return SendMessage(res, 500, "Cannot store the device");
     cJSON* reply = cJSON_CreateObject();
@@ -100,7 +98,8 @@ void Enrol(Store& store, const httplib::Request& req, httplib::Response& res) {
     SendJson(res, 200, reply);
 }
 
-void Login(Store& store, const httplib::Request& req, httplib::Response& res) {
+void Login(Store& store, const std::string& enrolmentSecret, const httplib::Request& req,
+           httplib::Response& res) {
     std::string secret, password, version;
     FormValue(req.body, "secretKey", secret);
     FormValue(req.body, "password", password);
@@ -113,6 +112,7 @@ void Login(Store& store, const httplib::Request& req, httplib::Response& res) {
     const std::string token = RandomHex(24);
     if (!store.AddToken(token, id)) return SendMessage(res, 500, "Cannot store the token");
     if (hasVersion) store.SetDeviceVersion(id, version);
+    store.SetLastLogin(id, NowMs());
     cJSON* reply = cJSON_CreateObject();
     cJSON_AddStringToObject(reply, "token", token.c_str());
     SendJson(res, 200, reply);
@@ -175,13 +175,17 @@ void DisconnectAll(Store& store, const httplib::Request& req, httplib::Response&
 
 }  // namespace
 
-void InstallDeviceRoutes(httplib::Server& server, Store& store, const std::string& prefix) {
-    const std::string p = EscapeRegex(prefix);
+void InstallDeviceRoutes(httplib::Server& server, Store& store, const DeviceSettings& settings) {
+    const std::string p = EscapeRegex(settings.prefix);
+    const std::string secret = settings.enrolmentSecret;
     Store* s = &store;
-    server.Post(p + "devices",
-                [s](const httplib::Request& q, httplib::Response& r) { Enrol(*s, q, r); });
+    server.Post(p + "devices", [s, secret](const httplib::Request& q, httplib::Response& r) {
+        Enrol(*s, secret, q, r);
+    });
     server.Post(p + R"(devices/([^/]+)/login)",
-                [s](const httplib::Request& q, httplib::Response& r) { Login(*s, q, r); });
+                [s, secret](const httplib::Request& q, httplib::Response& r) {
+                    Login(*s, secret, q, r);
+                });
     server.Get(p + R"(devices/([^/]+)/heart-beat)",
                [s](const httplib::Request& q, httplib::Response& r) { HeartBeat(*s, q, r); });
     server.Post(p + "connections/check-requests",

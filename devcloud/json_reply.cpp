@@ -1,8 +1,24 @@
 #include "devcloud/json_reply.h"
 
-#include "base/text.h"
-
 namespace lumivo::devcloud {
+
+cJSON* ParseJson(const std::string& text) {
+    return cJSON_ParseWithLength(text.data(), text.size());
+}
+
+bool GetString(const cJSON* object, const char* name, std::string& out) {
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, name);
+    if (!cJSON_IsString(item) || item->valuestring == nullptr) return false;
+    out = item->valuestring;
+    return true;
+}
+
+bool GetBool(const cJSON* object, const char* name, bool& out) {
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, name);
+    if (!cJSON_IsBool(item)) return false;
+    out = cJSON_IsTrue(item);
+    return true;
+}
 
 std::string CompactJson(const cJSON* item) {
     char* printed = cJSON_PrintUnformatted(item);

@@ -1,20 +1,26 @@
 // devcloud: a development stand-in for the cloud service. Device calls over
-// HTTPS on loopback, an operator interface in plain HTTP on its own port,
-// state in SQLite in the data folder.
+// HTTPS (loopback unless told otherwise), an operator interface in plain
+// HTTP on its own port, state in SQLite in the data folder.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <httplib.h>
 
 #include "devcloud/certs.h"
+#include "devcloud/handles.h"
 #include "devcloud/service.h"
 #include "devcloud/store.h"
 #include "devcloud/wire.h"
@@ -23,10 +29,20 @@ namespace {
 
 using namespace lumivo::devcloud;
 
+// The secret the devices enrol and log in with, unless told another.
+const char* const defaultEnrolmentSecret = "v61947.02";
+const char* const operatorTokenFile = "operator-token";
+
 const char* const usage =
     "usage: devcloud [options]\n"
     "  --port N               device side (HTTPS) port, default 8443, 0 picks a free one\n"
+    "  --bind ADDR            device side address, IPv4 or IPv6, repeatable;\n"
+    "                         default 127.0.0.1 and ::1\n"
     "  --operator-port N      operator interface (HTTP) port, default 8444, 0 picks a free one\n"
+    "  --operator-bind ADDR   operator interface address, default 127.0.0.1; when given,\n"
+    "                         every operator request needs the token printed at start\n"
+    "  --enrolment-secret S   the devices' enrolment secret, default v61947.02\n"
+    "  --max-connections N    device connections served at once, default 64; more get 503\n"
     "  --data-dir DIR         state, key and certificates, default ./devcloud-data\n"
     "  --prefix PATH          path prefix of the device calls, default /api/\n"
     "  --cert-host NAME       serve a certificate issued for NAME instead of localhost\n"
@@ -37,12 +53,25 @@ const char* const usage =
 
 struct Options {
     int port = 8443;
+    std::vector<std::string> bind;
     int operatorPort = 8444;
+    std::string operatorBind;  // empty: 127.0.0.1, no token
     std::string dataDir = "devcloud-data";
     std::string prefix = "/api/";
     CertOptions cert;
     bool legacyTls = false;
+    std::string enrolmentSecret = defaultEnrolmentSecret;
+    int maxConnections = 64;
 };
+
+// "[::1]" is taken as "::1"; false when it is no numeric address.
+bool ParseAddress(std::string text, std::string& out) {
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
+        text = text.substr(1, text.size() - 2);
+    if (!IsNumericAddress(text)) return false;
+    out = text;
+    return true;
+}
 
 bool ParsePort(const std::string& text, int& port) {
     char* end = nullptr;
@@ -68,6 +97,29 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 std::cerr << "devcloud: " << arg << " needs a port number 0-65535\n";
                 return false;
             }
+        } else if (arg == "--bind" || arg == "--operator-bind") {
+            std::string address;
+            if (!value(text) || !ParseAddress(text, address)) {
+                std::cerr << "devcloud: " << arg << " needs an IPv4 or IPv6 address\n";
+                return false;
+            }
+            if (arg == "--bind")
+                options.bind.push_back(address);
+            else
+                options.operatorBind = address;
+        } else if (arg == "--enrolment-secret") {
+            if (!value(options.enrolmentSecret) || options.enrolmentSecret.empty()) {
+                std::cerr << "devcloud: --enrolment-secret needs a text\n";
+                return false;
+            }
+        } else if (arg == "--max-connections") {
+            char* end = nullptr;
+            long n = value(text) ? std::strtol(text.c_str(), &end, 10) : 0;
+            if (text.empty() || *end != '\0' || n < 1 || n > 10000) {
+                std::cerr << "devcloud: --max-connections needs a number 1-10000\n";
+                return false;
+            }
+            options.maxConnections = static_cast<int>(n);
         } else if (arg == "--data-dir") {
             if (!value(options.dataDir) || options.dataDir.empty()) {
                 std::cerr << "devcloud: --data-dir needs a folder\n";
@@ -112,6 +164,22 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+// A new file readable by its owner only, never written through a file or a
+// link someone left in its place.
+bool WriteOwnerOnly(const std::string& path, const std::string& text, std::string& error) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        error = "cannot replace " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd || ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        ::fsync(fd.get()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,32 +206,57 @@ int main(int argc, char** argv) {
     if (!PrepareCertificate(options.dataDir, options.cert, certFile, keyFile, error))
         return Fail(error);
 
+    // Beyond loopback, the operator side needs a token, new at each start.
+    OperatorSettings operatorSettings;
+    operatorSettings.devicePrefix = options.prefix;
+    const std::string tokenPath = options.dataDir + "/" + operatorTokenFile;
+    if (options.operatorBind.empty()) {
+        ::unlink(tokenPath.c_str());  // a token of an earlier run means nothing now
+    } else {
+        operatorSettings.token = RandomHex(24);
+        if (!WriteOwnerOnly(tokenPath, operatorSettings.token + "\n", error)) return Fail(error);
+    }
+    const std::string operatorHost =
+        options.operatorBind.empty() ? "127.0.0.1" : options.operatorBind;
+
     WireRecorder recorder;
     httplib::Server deviceServer;  // reached only through the TLS front
-    InstallDeviceRoutes(deviceServer, store, options.prefix);
+    InstallDeviceRoutes(deviceServer, store, {options.prefix, options.enrolmentSecret});
     int internalPort = deviceServer.bind_to_any_port("127.0.0.1");
     if (internalPort <= 0) return Fail("cannot listen on 127.0.0.1 for the device calls");
 
     httplib::Server operatorServer;
-    InstallOperatorRoutes(operatorServer, store, recorder);
+    InstallOperatorRoutes(operatorServer, store, recorder, operatorSettings);
     int operatorPort = options.operatorPort;
     if (operatorPort == 0) {
-        operatorPort = operatorServer.bind_to_any_port("127.0.0.1");
-    } else if (!operatorServer.bind_to_port("127.0.0.1", operatorPort)) {
+        operatorPort = operatorServer.bind_to_any_port(operatorHost.c_str());
+    } else if (!operatorServer.bind_to_port(operatorHost.c_str(), operatorPort)) {
         operatorPort = -1;
     }
     if (operatorPort <= 0)
-        return Fail("cannot listen on 127.0.0.1:" + std::to_string(options.operatorPort));
+        return Fail("cannot listen on " + UrlHost(operatorHost) + ":" +
+                    std::to_string(options.operatorPort));
 
+    FrontOptions frontOptions;
+    frontOptions.addresses = options.bind;
+    frontOptions.port = options.port;
+    frontOptions.certFile = certFile;
+    frontOptions.keyFile = keyFile;
+    frontOptions.upstreamPort = internalPort;
+    frontOptions.legacyTls = options.legacyTls;
+    frontOptions.maxConnections = options.maxConnections;
     TlsFront front(recorder);
-    if (!front.Start(options.port, certFile, keyFile, internalPort, options.legacyTls, error))
-        return Fail(error);
+    if (!front.Start(frontOptions, error)) return Fail(error);
 
     std::thread deviceThread([&] { deviceServer.listen_after_bind(); });
     std::thread operatorThread([&] { operatorServer.listen_after_bind(); });
 
-    std::cout << "devcloud listening on https://127.0.0.1:" << front.port() << options.prefix
-              << " operator http://127.0.0.1:" << operatorPort << "/" << std::endl;
+    const std::string deviceHost = options.bind.empty() ? "127.0.0.1" : options.bind.front();
+    std::cout << "devcloud listening on https://" << UrlHost(deviceHost) << ":" << front.port()
+              << options.prefix << " operator http://" << UrlHost(operatorHost) << ":"
+              << operatorPort << "/" << std::endl;
+    if (!operatorSettings.token.empty())
+        std::cout << "devcloud operator token " << operatorSettings.token << std::endl;
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

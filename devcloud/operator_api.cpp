@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include <httplib.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <strings.h>
 
-#include "base/text.h"
 #include "devcloud/embedded_files.h"
 #include "devcloud/json_reply.h"
 #include "devcloud/service.h"
@@ -62,7 +65,7 @@ cJSON* ParseBody(const httplib::Request& req, httplib::Response& res) {
 
 std::string StringOr(const cJSON* object, const char* name, const std::string& fallback) {
     std::string value = fallback;
-    GetJsonString(object, name, value);
+    GetString(object, name, value);
     return value;
 }
 
@@ -77,7 +80,9 @@ void ListDevices(Store& store, httplib::Response& res) {
     for (const Device& d : store.Devices()) {
         cJSON* item = cJSON_CreateObject();
         cJSON_AddNumberToObject(item, "id", d.id);
+        cJSON_AddStringToObject(item, "enrolledAt", IsoTime(d.enrolledMs).c_str());
         cJSON_AddStringToObject(item, "lastSeen", IsoTime(d.lastSeenMs).c_str());
+        cJSON_AddStringToObject(item, "lastLogin", IsoTime(d.lastLoginMs).c_str());
         cJSON_AddBoolToObject(item, "online",
                               d.lastSeenMs > 0 && now - d.lastSeenMs <= onlineWindowMs);
         cJSON_AddStringToObject(item, "connectionsPassword", d.connectionsPassword.c_str());
@@ -94,7 +99,7 @@ void SetConnectionsPassword(Store& store, const httplib::Request& req, httplib::
     JsonTree body(ParseBody(req, res));
     if (!body.get()) return;
     std::string password;
-    if (!GetJsonString(body.get(), "password", password))
+    if (!GetString(body.get(), "password", password))
         return SendMessage(res, 400, "\"password\" must be a string");
     if (id == 0 || !store.SetConnectionsPassword(id, password))
         return SendMessage(res, 404, "Unknown device");
@@ -110,7 +115,7 @@ void CreateRequest(Store& store, const httplib::Request& req, httplib::Response&
     // The request's "data" text: the five parameters, unless the operator
     // gives the text itself (to try the agent on text that is not JSON).
     std::string data;
-    if (!GetJsonString(body.get(), "data", data)) {
+    if (!GetString(body.get(), "data", data)) {
         JsonTree parameters(cJSON_CreateObject());
         for (const char* name : {"url", "username", "password", "domain", "preSharedKey"})
             cJSON_AddStringToObject(parameters.get(), name, StringOr(body.get(), name, "").c_str());
@@ -160,9 +165,43 @@ void EndRequest(Store& store, const httplib::Request& req, httplib::Response& re
     SendJson(res, 200, cJSON_CreateObject());
 }
 
-void ListLog(WireRecorder& recorder, httplib::Response& res) {
+// The devices a logged call is about: the one in its path, its token's
+// owner, and for an enrolment the id it was given. tokenOwners caches the
+// lookups of one listing.
+std::set<int> DevicesOf(const LoggedRequest& e, const std::string& prefix, Store& store,
+                        std::map<std::string, int>& tokenOwners) {
+    std::set<int> ids;
+    const std::string devices = prefix + "devices";
+    if (e.path.compare(0, devices.size() + 1, devices + "/") == 0) {
+        std::size_t start = devices.size() + 1;
+        ids.insert(PathId(e.path.substr(start, e.path.find('/', start) - start)));
+    }
+    for (const auto& [name, value] : e.headers) {
+        if (strcasecmp(name.c_str(), "x-access-token") != 0) continue;
+        auto found = tokenOwners.find(value);
+        if (found == tokenOwners.end())
+            found = tokenOwners.emplace(value, store.DeviceForToken(value)).first;
+        ids.insert(found->second);
+    }
+    if (e.path == devices && e.status == 200) {
+        std::size_t bodyStart = e.reply.find("\r\n\r\n");
+        JsonTree reply(ParseJson(bodyStart == std::string::npos ? "" : e.reply.substr(bodyStart + 4)));
+        const cJSON* id = cJSON_GetObjectItemCaseSensitive(reply.get(), "id");
+        if (cJSON_IsNumber(id)) ids.insert(id->valueint);
+    }
+    ids.erase(0);
+    return ids;
+}
+
+void ListLog(Store& store, WireRecorder& recorder, const std::string& prefix,
+             const httplib::Request& req, httplib::Response& res) {
+    int device = 0;
+    if (req.has_param("device") && (device = PathId(req.get_param_value("device"))) == 0)
+        return SendMessage(res, 400, "\"device\" must be a device id");
+    std::map<std::string, int> tokenOwners;
     cJSON* list = cJSON_CreateArray();
     for (const LoggedRequest& e : recorder.Log()) {
+        if (device != 0 && DevicesOf(e, prefix, store, tokenOwners).count(device) == 0) continue;
         cJSON* item = cJSON_CreateObject();
         cJSON_AddStringToObject(item, "method", e.method.c_str());
         cJSON_AddStringToObject(item, "path", e.path.c_str());
@@ -180,6 +219,14 @@ void ListLog(WireRecorder& recorder, httplib::Response& res) {
         cJSON_AddBoolToObject(item, "complete", e.complete);
         cJSON_AddNumberToObject(item, "status", e.status);
         cJSON_AddNumberToObject(item, "receivedMs", static_cast<double>(e.receivedMs));
+        // The answer as it went out, split at the end of its head.
+        std::size_t headEnd = e.reply.find("\r\n\r\n");
+        headEnd = headEnd == std::string::npos ? e.reply.size() : headEnd + 4;
+        const std::string replyBody = e.reply.substr(headEnd);
+        cJSON_AddStringToObject(item, "replyHeadBase64", Base64(e.reply.substr(0, headEnd)).c_str());
+        cJSON_AddStringToObject(item, "replyBody", replyBody.c_str());
+        cJSON_AddStringToObject(item, "replyBodyBase64", Base64(replyBody).c_str());
+        cJSON_AddBoolToObject(item, "replyTruncated", e.replyTruncated);
         cJSON_AddItemToArray(list, item);
     }
     SendJson(res, 200, list);
@@ -189,7 +236,7 @@ void AddFault(WireRecorder& recorder, const httplib::Request& req, httplib::Resp
     JsonTree body(ParseBody(req, res));
     if (!body.get()) return;
     Fault fault;
-    if (!GetJsonString(body.get(), "path", fault.path) || fault.path.empty())
+    if (!GetString(body.get(), "path", fault.path) || fault.path.empty())
         return SendMessage(res, 400, "\"path\" must be a non-empty string");
     long long count = NumberOr(body.get(), "count", 1);
     long long status = NumberOr(body.get(), "status", 0);
@@ -203,7 +250,7 @@ void AddFault(WireRecorder& recorder, const httplib::Request& req, httplib::Resp
     fault.status = static_cast<int>(status);
     fault.delayMs = static_cast<int>(delay);
     fault.body = StringOr(body.get(), "body", "");
-    GetJsonBool(body.get(), "drop", fault.drop);
+    GetBool(body.get(), "drop", fault.drop);
     fault.dropAfterBytes = static_cast<long>(NumberOr(body.get(), "dropAfterBytes", -1));
     recorder.AddFault(fault);
     SendJson(res, 200, cJSON_CreateObject());
@@ -234,20 +281,46 @@ void ServeEmbedded(const EmbeddedFile& file, httplib::Response& res) {
     res.set_content(reinterpret_cast<const char*>(file.bytes), file.size, file.contentType);
 }
 
+// Constant time, so the token cannot be guessed byte by byte.
+bool BearerMatches(const std::string& authorization, const std::string& token) {
+    const std::string expected = "Bearer " + token;
+    return authorization.size() == expected.size() &&
+           CRYPTO_memcmp(authorization.data(), expected.data(), expected.size()) == 0;
+}
+
 }  // namespace
 
-void InstallOperatorRoutes(httplib::Server& server, Store& store, WireRecorder& recorder) {
+void InstallOperatorRoutes(httplib::Server& server, Store& store, WireRecorder& recorder,
+                           const OperatorSettings& settings) {
     using Req = const httplib::Request&;
     using Res = httplib::Response&;
     Store* s = &store;
     WireRecorder* w = &recorder;
+    const std::string prefix = settings.devicePrefix;
+    // Before any route: every operator request, whatever its path, shows the token.
+    if (!settings.token.empty()) {
+        server.set_pre_routing_handler([token = settings.token](Req q, Res r) {
+            if (BearerMatches(q.get_header_value("Authorization"), token))
+                return httplib::Server::HandlerResponse::Unhandled;
+            // The console's page and assets hold nothing secret, and a browser
+            // cannot send the token when it first opens the page: the page
+            // then sends it with every call of the API.
+            for (std::size_t i = 0; i < embeddedFileCount; ++i) {
+                if (q.method == "GET" && q.path == embeddedFiles[i].path)
+                    return httplib::Server::HandlerResponse::Unhandled;
+            }
+            r.set_header("WWW-Authenticate", "Bearer");
+            SendMessage(r, 401, "This needs the operator token: Authorization: Bearer <token>");
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    }
     server.Get("/devices", [s](Req, Res r) { ListDevices(*s, r); });
     server.Put(R"(/devices/([^/]+)/connections-password)",
                [s](Req q, Res r) { SetConnectionsPassword(*s, q, r); });
     server.Post(R"(/devices/([^/]+)/requests)", [s](Req q, Res r) { CreateRequest(*s, q, r); });
     server.Get("/requests", [s](Req, Res r) { ListRequests(*s, r); });
     server.Delete(R"(/requests/([^/]+))", [s](Req q, Res r) { EndRequest(*s, q, r); });
-    server.Get("/log", [w](Req, Res r) { ListLog(*w, r); });
+    server.Get("/log", [s, w, prefix](Req q, Res r) { ListLog(*s, *w, prefix, q, r); });
     server.Delete("/log", [w](Req, Res r) {
         w->ClearLog();
         SendJson(r, 200, cJSON_CreateObject());

@@ -13,7 +13,9 @@ const char* const schema =
     " type_code TEXT NOT NULL DEFAULT '',"
     " version TEXT NOT NULL DEFAULT '',"
     " connections_password TEXT NOT NULL DEFAULT '',"
-    " last_seen_ms INTEGER NOT NULL DEFAULT 0);"
+    " last_seen_ms INTEGER NOT NULL DEFAULT 0,"
+    " enrolled_ms INTEGER NOT NULL DEFAULT 0,"
+    " last_login_ms INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS tokens ("
     " token TEXT PRIMARY KEY,"
     " device_id INTEGER NOT NULL REFERENCES devices(id));"
@@ -71,11 +73,14 @@ Device ReadDevice(Statement& s) {
     d.version = s.Text(3);
     d.connectionsPassword = s.Text(4);
     d.lastSeenMs = s.Int(5);
+    d.enrolledMs = s.Int(6);
+    d.lastLoginMs = s.Int(7);
     return d;
 }
 
 const char* const deviceColumns =
-    "SELECT id, password, type_code, version, connections_password, last_seen_ms FROM devices ";
+    "SELECT id, password, type_code, version, connections_password, last_seen_ms, enrolled_ms, "
+    "last_login_ms FROM devices ";
 const char* const requestColumns =
     "SELECT id, device_id, type, status, data, answered, answer_status, answer_data "
     "FROM requests ";
@@ -95,7 +100,9 @@ bool Store::Open(const std::string& path, std::string& error) {
     }
     // A second copy on the same folder waits briefly instead of failing at once.
     sqlite3_busy_timeout(db_, 2000);
-    if (!Exec("PRAGMA journal_mode=WAL;") || !Exec("PRAGMA foreign_keys=ON;") || !Exec(schema)) {
+    if (!Exec("PRAGMA journal_mode=WAL;") || !Exec("PRAGMA foreign_keys=ON;") || !Exec(schema) ||
+        !AddColumnIfMissing("enrolled_ms", "INTEGER NOT NULL DEFAULT 0") ||
+        !AddColumnIfMissing("last_login_ms", "INTEGER NOT NULL DEFAULT 0")) {
         error = sqlite3_errmsg(db_);
         sqlite3_close(db_);
         db_ = nullptr;
@@ -114,11 +121,22 @@ bool Store::Exec(const char* sql) {
     return db_ && sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+// A database from before a column was added gets it, with its default.
+bool Store::AddColumnIfMissing(const char* column, const char* declaration) {
+    const std::string select = std::string("SELECT ") + column + " FROM devices LIMIT 0";
+    if (Statement(db_, select.c_str()).ok()) return true;
+    return Exec((std::string("ALTER TABLE devices ADD COLUMN ") + column + " " + declaration)
+                    .c_str());
+}
+
 int Store::AddDevice(const std::string& password, const std::string& typeCode,
-                     const std::string& version) {
+                     const std::string& version, std::int64_t enrolledMs) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, "INSERT INTO devices (password, type_code, version) VALUES (?, ?, ?)");
-    if (!s.Bind(1, password).Bind(2, typeCode).Bind(3, version).Run()) return 0;
+    Statement s(db_,
+                "INSERT INTO devices (password, type_code, version, enrolled_ms) "
+                "VALUES (?, ?, ?, ?)");
+    if (!s.Bind(1, password).Bind(2, typeCode).Bind(3, version).Bind(4, enrolledMs).Run())
+        return 0;
     return static_cast<int>(sqlite3_last_insert_rowid(db_));
 }
 
@@ -148,6 +166,12 @@ bool Store::SetDeviceVersion(int id, const std::string& version) {
 bool Store::SetLastSeen(int id, std::int64_t ms) {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement s(db_, "UPDATE devices SET last_seen_ms = ? WHERE id = ?");
+    return s.Bind(1, ms).Bind(2, static_cast<std::int64_t>(id)).Run() && sqlite3_changes(db_) == 1;
+}
+
+bool Store::SetLastLogin(int id, std::int64_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement s(db_, "UPDATE devices SET last_login_ms = ? WHERE id = ?");
     return s.Bind(1, ms).Bind(2, static_cast<std::int64_t>(id)).Run() && sqlite3_changes(db_) == 1;
 }
 

@@ -18,7 +18,9 @@ struct Device {
     std::string typeCode;
     std::string version;
     std::string connectionsPassword;
-    std::int64_t lastSeenMs = 0;  // 0: never seen
+    std::int64_t lastSeenMs = 0;   // 0: never seen
+    std::int64_t enrolledMs = 0;   // 0: enrolled before this was kept
+    std::int64_t lastLoginMs = 0;  // 0: never logged in since enrolment
 };
 
 struct Request {
@@ -45,11 +47,12 @@ class Store {
 
     // New device with its issued password; its id, or 0 on failure.
     int AddDevice(const std::string& password, const std::string& typeCode,
-                  const std::string& version);
+                  const std::string& version, std::int64_t enrolledMs);
     bool FindDevice(int id, Device& out);
     std::vector<Device> Devices();
     bool SetDeviceVersion(int id, const std::string& version);
     bool SetLastSeen(int id, std::int64_t ms);
+    bool SetLastLogin(int id, std::int64_t ms);
     bool SetConnectionsPassword(int id, const std::string& password);
 
     bool AddToken(const std::string& token, int deviceId);
@@ -70,6 +73,7 @@ class Store {
 
   private:
     bool Exec(const char* sql);
+    bool AddColumnIfMissing(const char* column, const char* declaration);
     std::vector<Request> QueryRequests(const char* sql, int deviceId);
 
     std::mutex mutex_;

@@ -4,11 +4,14 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,13 +20,18 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "devcloud/service.h"
+
 namespace lumivo::devcloud {
 
 namespace {
 
 constexpr std::size_t maxHeadBytes = 64 * 1024;
 constexpr std::size_t maxBodyBytes = 16 * 1024 * 1024;
-constexpr int socketTimeoutSeconds = 30;
+// A connection that moves no byte for this long is closed.
+constexpr int idleTimeoutSeconds = 30;
+// A connection past the cap gets this long to say what it wants.
+constexpr int refusalTimeoutSeconds = 5;
 
 bool EqualsNoCase(const std::string& a, const char* b) {
     std::size_t n = std::strlen(b);
@@ -42,22 +50,23 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin + 1);
 }
 
-void SetTimeouts(int fd) {
+void SetTimeouts(int fd, int seconds) {
     timeval tv{};
-    tv.tv_sec = socketTimeoutSeconds;
+    tv.tv_sec = seconds;
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-bool SslWriteAll(SSL* ssl, const char* data, std::size_t size) {
-    while (size > 0) {
-        int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
-        int written = SSL_write(ssl, data, chunk);
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
+// The bytes written before the first failure.
+std::size_t SslWriteAll(SSL* ssl, const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        int chunk = static_cast<int>(std::min<std::size_t>(size - done, 1 << 20));
+        int written = SSL_write(ssl, data + done, chunk);
+        if (written <= 0) break;
+        done += static_cast<std::size_t>(written);
     }
-    return true;
+    return done;
 }
 
 const char* Reason(int status) {
@@ -138,24 +147,188 @@ bool ParseHead(const std::string& head, LoggedRequest& entry) {
     return true;
 }
 
+// One request as it comes in: the bytes read so far and its framing.
+struct Incoming {
+    std::string rest;  // the bytes after the head: the body's start
+    LoggedRequest entry;
+    bool wellFormed = false;
+    std::size_t contentLength = 0;
+    bool chunked = false;
+    bool expectContinue = false;
+};
+
+enum class HeadRead { whole, tooLarge, cut };
+
+void ReadFraming(Incoming& in) {
+    bool lengthSeen = false;
+    for (const auto& [name, value] : in.entry.headers) {
+        if (EqualsNoCase(name, "Content-Length")) {
+            char* end = nullptr;
+            unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+            if (!std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' ||
+                (lengthSeen && in.contentLength != n))
+                in.wellFormed = false;
+            in.contentLength = static_cast<std::size_t>(n);
+            lengthSeen = true;
+        } else if (EqualsNoCase(name, "Transfer-Encoding")) {
+            in.chunked = true;
+        } else if (EqualsNoCase(name, "Expect") && EqualsNoCase(value, "100-continue")) {
+            in.expectContinue = true;
+        }
+    }
+}
+
+// Reads up to the empty line that ends the head; on a cut, in.rest holds
+// what came.
+HeadRead ReadHead(SSL* ssl, Incoming& in) {
+    std::string buffer;
+    char chunk[16384];
+    std::size_t headEnd;
+    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+        if (buffer.size() > maxHeadBytes) return HeadRead::tooLarge;
+        int n = SSL_read(ssl, chunk, sizeof chunk);
+        if (n <= 0) {
+            in.rest = std::move(buffer);
+            return HeadRead::cut;
+        }
+        buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    in.entry.receivedMs = NowMs();
+    in.entry.head = buffer.substr(0, headEnd + 4);
+    in.rest = buffer.substr(headEnd + 4);
+    in.wellFormed = ParseHead(in.entry.head, in.entry);
+    ReadFraming(in);
+    return HeadRead::whole;
+}
+
+// The status a request is refused with before its body is read, or 0.
+int Refusal(const Incoming& in, std::string& message) {
+    if (!in.wellFormed) {
+        message = "Malformed request";
+        return 400;
+    }
+    if (in.chunked) {
+        message = "Chunked bodies are not supported; send Content-Length";
+        return 411;
+    }
+    if (in.contentLength > maxBodyBytes) {
+        message = "Request body too large";
+        return 413;
+    }
+    return 0;
+}
+
+void ReadBody(SSL* ssl, Incoming& in) {
+    std::string& body = in.rest;
+    if (in.expectContinue && body.size() < in.contentLength) {
+        static const char continueLine[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        SslWriteAll(ssl, continueLine, sizeof continueLine - 1);
+    }
+    char chunk[16384];
+    while (body.size() < in.contentLength) {
+        int n = SSL_read(ssl, chunk,
+                         static_cast<int>(std::min(sizeof chunk, in.contentLength - body.size())));
+        if (n <= 0) break;
+        body.append(chunk, static_cast<std::size_t>(n));
+    }
+    in.entry.complete = body.size() >= in.contentLength;
+    body.resize(std::min(body.size(), in.contentLength));
+    in.entry.body = std::move(body);
+}
+
+// The internal server gets the same request line and headers, with the
+// framing made plain: a fixed length and one request per connection.
+std::string UpstreamRequest(const LoggedRequest& entry) {
+    std::string upstream = entry.head.substr(0, entry.head.find("\r\n") + 2);
+    for (const auto& [name, value] : entry.headers) {
+        if (EqualsNoCase(name, "Content-Length") || EqualsNoCase(name, "Connection") ||
+            EqualsNoCase(name, "Expect") || EqualsNoCase(name, "Keep-Alive"))
+            continue;
+        upstream += name + ": " + value + "\r\n";
+    }
+    return upstream + "Content-Length: " + std::to_string(entry.body.size()) +
+           "\r\nConnection: close\r\n\r\n" + entry.body;
+}
+
+// How much of the answer a dropping fault lets out.
+std::size_t CutPoint(const std::string& answer, long dropAfterBytes) {
+    if (dropAfterBytes >= 0) return std::min(answer.size(), static_cast<std::size_t>(dropAfterBytes));
+    std::size_t bodyStart = answer.find("\r\n\r\n");
+    bodyStart = bodyStart == std::string::npos ? answer.size() : bodyStart + 4;
+    if (bodyStart < answer.size()) return bodyStart + (answer.size() - bodyStart) / 2;
+    return bodyStart / 2;
+}
+
+bool Resolve(const std::string& address, int port, sockaddr_storage& out, socklen_t& length) {
+    // Only the full forms: getaddrinfo alone also takes "127.1" and the like.
+    unsigned char bytes[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, address.c_str(), bytes) != 1 &&
+        inet_pton(AF_INET6, address.c_str(), bytes) != 1)
+        return false;
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(address.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+    std::memcpy(&out, found->ai_addr, found->ai_addrlen);
+    length = found->ai_addrlen;
+    freeaddrinfo(found);
+    const auto netPort = htons(static_cast<std::uint16_t>(port));
+    if (out.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&out)->sin6_port = netPort;
+    else
+        reinterpret_cast<sockaddr_in*>(&out)->sin_port = netPort;
+    return true;
+}
+
+std::size_t EntryBytes(const LoggedRequest& e) {
+    std::size_t bytes = 64 + e.method.size() + e.path.size() + e.head.size() + e.body.size() +
+                        e.reply.size();
+    for (const auto& [name, value] : e.headers) bytes += name.size() + value.size();
+    return bytes;
+}
+
 }  // namespace
+
+bool IsNumericAddress(const std::string& text) {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    return Resolve(text, 0, address, length);
+}
+
+std::string UrlHost(const std::string& address) {
+    return address.find(':') == std::string::npos ? address : "[" + address + "]";
+}
 
 // --- WireRecorder ---
 
-std::uint64_t WireRecorder::Add(LoggedRequest entry) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back(std::move(entry));
-    if (log_.size() > maxLogEntries) {
+void WireRecorder::DropOldest() {
+    // The newest entry stays, whatever its size.
+    while (log_.size() > 1 && (log_.size() > maxEntries_ || bytes_ > maxBytes_)) {
+        bytes_ -= EntryBytes(log_.front());
         log_.pop_front();
         ++firstSequence_;
     }
+}
+
+std::uint64_t WireRecorder::Add(LoggedRequest entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytes_ += EntryBytes(entry);
+    log_.push_back(std::move(entry));
+    DropOldest();
     return firstSequence_ + log_.size() - 1;
 }
 
-void WireRecorder::SetStatus(std::uint64_t sequence, int status) {
+void WireRecorder::SetReply(std::uint64_t sequence, int status, const std::string& written) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (sequence >= firstSequence_ && sequence - firstSequence_ < log_.size())
-        log_[sequence - firstSequence_].status = status;
+    if (sequence < firstSequence_ || sequence - firstSequence_ >= log_.size()) return;
+    LoggedRequest& entry = log_[sequence - firstSequence_];
+    bytes_ -= EntryBytes(entry);
+    entry.status = status;
+    entry.reply.assign(written, 0, std::min(written.size(), maxReplyBytes));
+    entry.replyTruncated = written.size() > maxReplyBytes;
+    bytes_ += EntryBytes(entry);
+    DropOldest();
 }
 
 std::vector<LoggedRequest> WireRecorder::Log() {
@@ -167,6 +340,12 @@ void WireRecorder::ClearLog() {
     std::lock_guard<std::mutex> lock(mutex_);
     firstSequence_ += log_.size();
     log_.clear();
+    bytes_ = 0;
+}
+
+std::size_t WireRecorder::LogBytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
 }
 
 void WireRecorder::AddFault(const Fault& fault) {
@@ -199,85 +378,96 @@ bool WireRecorder::TakeFault(const std::string& path, Fault& out) {
 
 TlsFront::~TlsFront() { Stop(); }
 
-bool TlsFront::Start(int port, const std::string& certFile, const std::string& keyFile,
-                     int upstreamPort, bool legacyTls, std::string& error) {
-    upstreamPort_ = upstreamPort;
-    ctx_ = SSL_CTX_new(TLS_server_method());
-    if (ctx_ != nullptr && legacyTls) {
-        SSL_CTX_set_security_level(ctx_, 0);
-        SSL_CTX_set_min_proto_version(ctx_, TLS1_VERSION);
-        SSL_CTX_set_cipher_list(ctx_, "DEFAULT:@SECLEVEL=0");
+bool TlsFront::Start(const FrontOptions& options, std::string& error) {
+    upstreamPort_ = options.upstreamPort;
+    maxConnections_ = options.maxConnections;
+    ctx_.reset(SSL_CTX_new(TLS_server_method()));
+    if (ctx_ && options.legacyTls) {
+        SSL_CTX_set_security_level(ctx_.get(), 0);
+        SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_VERSION);
+        SSL_CTX_set_cipher_list(ctx_.get(), "DEFAULT:@SECLEVEL=0");
     }
-    if (ctx_ == nullptr || SSL_CTX_use_certificate_chain_file(ctx_, certFile.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(ctx_, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(ctx_) != 1) {
+    if (!ctx_ || SSL_CTX_use_certificate_chain_file(ctx_.get(), options.certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx_.get(), options.keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(ctx_.get()) != 1) {
         char buffer[256] = "";
         ERR_error_string_n(ERR_get_error(), buffer, sizeof buffer);
         error = std::string("cannot load the certificate: ") + buffer;
         return false;
     }
-    if (pipe2(wakePipe_, O_CLOEXEC) != 0) {
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
         error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
-    // With a free port asked for, the IPv6 twin of the chosen IPv4 port may
-    // be taken; then try another pair.
+    wakeRead_.reset(pipeEnds[0]);
+    wakeWrite_.reset(pipeEnds[1]);
+    // "localhost" may resolve to ::1 first; a machine without IPv6 has
+    // 127.0.0.1 only.
+    const bool loopbackDefault = options.addresses.empty();
+    const std::vector<std::string> addresses =
+        loopbackDefault ? std::vector<std::string>{"127.0.0.1", "::1"} : options.addresses;
+    // With a free port asked for, the chosen port may be taken on another
+    // address; then try again.
     for (int attempt = 0;; ++attempt) {
-        if (Listen(port, error)) break;
-        if (port != 0 || attempt == 20) return false;
+        if (Listen(addresses, loopbackDefault, options.port, error)) break;
+        if (options.port != 0 || attempt == 20) return false;
     }
-    acceptThread_ = std::thread(&TlsFront::AcceptLoop, this);
+    try {
+        acceptThread_ = std::thread(&TlsFront::AcceptLoop, this);
+    } catch (const std::system_error& e) {
+        error = std::string("cannot start the accepting thread: ") + e.what();
+        return false;
+    }
     return true;
 }
 
-bool TlsFront::Listen(int port, std::string& error) {
-    for (int fd : listeners_) ::close(fd);
+bool TlsFront::Listen(const std::vector<std::string>& addresses, bool loopbackDefault, int port,
+                      std::string& error) {
     listeners_.clear();
-
-    int v4 = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int yes = 1;
-    setsockopt(v4, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in a4{};
-    a4.sin_family = AF_INET;
-    a4.sin_port = htons(static_cast<std::uint16_t>(port));
-    a4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (v4 < 0 || ::bind(v4, reinterpret_cast<sockaddr*>(&a4), sizeof a4) != 0 ||
-        ::listen(v4, 64) != 0) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
-        if (v4 >= 0) ::close(v4);
-        return false;
+    for (const std::string& address : addresses) {
+        sockaddr_storage addr{};
+        socklen_t length = 0;
+        if (!Resolve(address, port, addr, length)) {
+            error = address + " is not an IPv4 or IPv6 address";
+            return false;
+        }
+        UniqueFd fd(::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        int yes = 1;
+        if (fd) {
+            setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            // "::" then means IPv6 only, so "0.0.0.0" can be bound beside it.
+            if (addr.ss_family == AF_INET6)
+                setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+        }
+        if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
+            ::listen(fd.get(), 128) != 0) {
+            const int failure = errno;
+            if (loopbackDefault && addr.ss_family == AF_INET6 &&
+                (failure == EADDRNOTAVAIL || failure == EAFNOSUPPORT))
+                continue;  // no ::1 on this machine
+            error = "cannot listen on " + UrlHost(address) + ":" + std::to_string(port) + ": " +
+                    std::strerror(failure);
+            listeners_.clear();
+            return false;
+        }
+        if (port == 0) {
+            length = sizeof addr;
+            getsockname(fd.get(), reinterpret_cast<sockaddr*>(&addr), &length);
+            port = ntohs(addr.ss_family == AF_INET6
+                             ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                             : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+        }
+        listeners_.push_back(std::move(fd));
     }
-    socklen_t len = sizeof a4;
-    getsockname(v4, reinterpret_cast<sockaddr*>(&a4), &len);
-    port_ = ntohs(a4.sin_port);
-    listeners_.push_back(v4);
-
-    // "localhost" may resolve to ::1 first.
-    int v6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (v6 < 0) return true;  // no IPv6 on this machine
-    setsockopt(v6, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    setsockopt(v6, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
-    sockaddr_in6 a6{};
-    a6.sin6_family = AF_INET6;
-    a6.sin6_port = htons(static_cast<std::uint16_t>(port_));
-    a6.sin6_addr = in6addr_loopback;
-    if (::bind(v6, reinterpret_cast<sockaddr*>(&a6), sizeof a6) != 0 || ::listen(v6, 64) != 0) {
-        int failure = errno;
-        ::close(v6);
-        if (failure == EADDRNOTAVAIL || failure == EAFNOSUPPORT) return true;  // no ::1
-        error = "cannot listen on [::1]:" + std::to_string(port_) + ": " + std::strerror(failure);
-        ::close(v4);
-        listeners_.clear();
-        return false;
-    }
-    listeners_.push_back(v6);
+    port_ = port;
     return true;
 }
 
 void TlsFront::AcceptLoop() {
     std::vector<pollfd> fds;
-    for (int fd : listeners_) fds.push_back({fd, POLLIN, 0});
-    fds.push_back({wakePipe_[0], POLLIN, 0});
+    for (const UniqueFd& fd : listeners_) fds.push_back({fd.get(), POLLIN, 0});
+    fds.push_back({wakeRead_.get(), POLLIN, 0});
     while (!stopping_) {
         if (::poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
@@ -286,26 +476,38 @@ void TlsFront::AcceptLoop() {
         if (fds.back().revents != 0) break;
         for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
             if ((fds[i].revents & POLLIN) == 0) continue;
-            int client = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) {
-                ::close(client);
-                continue;
-            }
-            openSockets_.insert(client);
-            ++activeConnections_;
-            std::thread(&TlsFront::Serve, this, client).detach();
+            UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
+            if (client) Admit(std::move(client));
         }
     }
 }
 
-void TlsFront::Serve(int fd) {
-    ServeConnection(fd);
+// Each connection gets its own thread, up to the cap; the next ones a short
+// one that answers 503; past the reserve they are closed unanswered.
+void TlsFront::Admit(UniqueFd client) {
     std::lock_guard<std::mutex> lock(mutex_);
-    openSockets_.erase(fd);
-    ::close(fd);
-    --activeConnections_;
+    if (stopping_) return;
+    const bool refuse = activeConnections_ >= maxConnections_;
+    if (refuse && refusingConnections_ >= refusalReserve) return;
+    const int fd = client.get();
+    try {
+        std::thread(&TlsFront::Serve, this, std::move(client), refuse).detach();
+    } catch (const std::system_error& e) {
+        // The thread's copy of the socket is gone with it: the client sees
+        // the connection closed, the service goes on.
+        std::fprintf(stderr, "devcloud: cannot start a thread for a connection: %s\n", e.what());
+        return;
+    }
+    openSockets_.insert(fd);
+    ++(refuse ? refusingConnections_ : activeConnections_);
+}
+
+void TlsFront::Serve(UniqueFd client, bool refuse) {
+    ServeConnection(client.get(), refuse);
+    std::lock_guard<std::mutex> lock(mutex_);
+    openSockets_.erase(client.get());
+    client.reset();
+    --(refuse ? refusingConnections_ : activeConnections_);
     changed_.notify_all();
 }
 
@@ -315,175 +517,92 @@ bool TlsFront::SleepUnlessStopped(int ms) {
                               [this] { return stopping_.load(); });
 }
 
-// One request per connection: the answer says "Connection: close".
-void TlsFront::ServeConnection(int fd) {
-    SetTimeouts(fd);
-    SSL* ssl = SSL_new(ctx_);
-    if (ssl == nullptr) return;
-    SSL_set_fd(ssl, fd);
-    bool orderly = true;  // false: cut without a TLS close notice
-    auto finish = [&] {
-        if (orderly) SSL_shutdown(ssl);
-        SSL_free(ssl);
-    };
-    if (SSL_accept(ssl) != 1) {
-        SSL_free(ssl);
-        return;
-    }
+void TlsFront::ServeConnection(int fd, bool refuse) {
+    SetTimeouts(fd, refuse ? refusalTimeoutSeconds : idleTimeoutSeconds);
+    SslPtr ssl(SSL_new(ctx_.get()));
+    if (!ssl) return;
+    SSL_set_fd(ssl.get(), fd);
+    if (SSL_accept(ssl.get()) != 1) return;
+    if (Exchange(ssl.get(), refuse)) SSL_shutdown(ssl.get());
+}
 
-    std::string buffer;
-    char chunk[16384];
-    std::size_t headEnd = std::string::npos;
-    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-        if (buffer.size() > maxHeadBytes) {
+// One request per connection: the answer says "Connection: close". False
+// when the connection is to be cut without a TLS close notice.
+bool TlsFront::Exchange(SSL* ssl, bool refuse) {
+    Incoming in;
+    switch (ReadHead(ssl, in)) {
+        case HeadRead::tooLarge: {
             std::string answer = MakeResponse(400, MessageBody("Request head too large"));
             SslWriteAll(ssl, answer.data(), answer.size());
-            finish();
-            return;
+            return true;
         }
-        int n = SSL_read(ssl, chunk, sizeof chunk);
-        if (n <= 0) {
-            if (!buffer.empty()) {
-                LoggedRequest partial;
-                partial.head = buffer;
-                ParseHead(buffer, partial);
-                recorder_.Add(std::move(partial));
+        case HeadRead::cut:
+            if (!in.rest.empty()) {
+                in.entry.head = in.rest;
+                ParseHead(in.rest, in.entry);
+                recorder_.Add(std::move(in.entry));
             }
-            SSL_free(ssl);
-            return;
-        }
-        buffer.append(chunk, static_cast<std::size_t>(n));
+            return false;
+        case HeadRead::whole:
+            break;
     }
 
-    LoggedRequest entry;
-    entry.receivedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
-    entry.head = buffer.substr(0, headEnd + 4);
-    std::string rest = buffer.substr(headEnd + 4);
-    bool wellFormed = ParseHead(entry.head, entry);
-
-    std::size_t contentLength = 0;
-    bool lengthSeen = false;
-    bool chunked = false;
-    bool expectContinue = false;
-    for (const auto& [name, value] : entry.headers) {
-        if (EqualsNoCase(name, "Content-Length")) {
-            char* end = nullptr;
-            unsigned long long n = std::strtoull(value.c_str(), &end, 10);
-            if (!std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' ||
-                (lengthSeen && contentLength != n))
-                wellFormed = false;
-            contentLength = static_cast<std::size_t>(n);
-            lengthSeen = true;
-        } else if (EqualsNoCase(name, "Transfer-Encoding")) {
-            chunked = true;
-        } else if (EqualsNoCase(name, "Expect") && EqualsNoCase(value, "100-continue")) {
-            expectContinue = true;
-        }
+    std::string message = "Too many connections; try again later";
+    const int refusal = refuse ? 503 : Refusal(in, message);
+    if (refusal != 0) {
+        in.entry.body = in.rest;
+        std::uint64_t sequence = recorder_.Add(std::move(in.entry));
+        std::string answer = MakeResponse(refusal, MessageBody(message));
+        Reply(ssl, sequence, answer, answer.size());
+        return true;
     }
 
-    std::string refusal;
-    int refusalStatus = 0;
-    if (!wellFormed) {
-        refusalStatus = 400;
-        refusal = "Malformed request";
-    } else if (chunked) {
-        refusalStatus = 411;
-        refusal = "Chunked bodies are not supported; send Content-Length";
-    } else if (contentLength > maxBodyBytes) {
-        refusalStatus = 413;
-        refusal = "Request body too large";
-    }
-    if (refusalStatus != 0) {
-        entry.body = rest;
-        std::uint64_t seq = recorder_.Add(std::move(entry));
-        std::string answer = MakeResponse(refusalStatus, MessageBody(refusal));
-        if (SslWriteAll(ssl, answer.data(), answer.size())) recorder_.SetStatus(seq, refusalStatus);
-        finish();
-        return;
-    }
-
-    if (expectContinue && rest.size() < contentLength) {
-        static const char continueLine[] = "HTTP/1.1 100 Continue\r\n\r\n";
-        SslWriteAll(ssl, continueLine, sizeof continueLine - 1);
-    }
-    while (rest.size() < contentLength) {
-        int n = SSL_read(ssl, chunk,
-                         static_cast<int>(std::min(sizeof chunk, contentLength - rest.size())));
-        if (n <= 0) break;
-        rest.append(chunk, static_cast<std::size_t>(n));
-    }
-    entry.complete = rest.size() >= contentLength;
-    rest.resize(std::min(rest.size(), contentLength));
-    entry.body = rest;
-
-    // The internal server gets the same request line and headers, with the
-    // framing made plain: a fixed length and one request per connection.
-    std::string upstream = entry.head.substr(0, entry.head.find("\r\n") + 2);
-    for (const auto& [name, value] : entry.headers) {
-        if (EqualsNoCase(name, "Content-Length") || EqualsNoCase(name, "Connection") ||
-            EqualsNoCase(name, "Expect") || EqualsNoCase(name, "Keep-Alive"))
-            continue;
-        upstream += name + ": " + value + "\r\n";
-    }
-    upstream += "Content-Length: " + std::to_string(entry.body.size()) +
-                "\r\nConnection: close\r\n\r\n" + entry.body;
-
-    const bool complete = entry.complete;
-    const std::string path = entry.path;
-    std::uint64_t seq = recorder_.Add(std::move(entry));
-    if (!complete) {
-        SSL_free(ssl);
-        return;
-    }
+    ReadBody(ssl, in);
+    const bool complete = in.entry.complete;
+    const std::string path = in.entry.path;
+    const std::string upstream = UpstreamRequest(in.entry);
+    std::uint64_t sequence = recorder_.Add(std::move(in.entry));
+    if (!complete) return false;
 
     Fault fault;
-    bool faulted = recorder_.TakeFault(path, fault);
-    if (faulted && fault.delayMs > 0 && !SleepUnlessStopped(fault.delayMs)) {
-        SSL_free(ssl);
-        return;
-    }
+    const bool faulted = recorder_.TakeFault(path, fault);
+    if (faulted && fault.delayMs > 0 && !SleepUnlessStopped(fault.delayMs)) return false;
     std::string answer;
     if (faulted && fault.status != 0) {
         answer = MakeResponse(fault.status, fault.body);
     } else if (!Relay(upstream, answer)) {
         answer = MakeResponse(502, MessageBody("The service did not answer"));
     }
-
     if (faulted && fault.drop) {
-        std::size_t cut;
-        std::size_t bodyStart = answer.find("\r\n\r\n");
-        bodyStart = bodyStart == std::string::npos ? answer.size() : bodyStart + 4;
-        if (fault.dropAfterBytes >= 0)
-            cut = std::min(answer.size(), static_cast<std::size_t>(fault.dropAfterBytes));
-        else if (bodyStart < answer.size())
-            cut = bodyStart + (answer.size() - bodyStart) / 2;
-        else
-            cut = bodyStart / 2;
-        if (cut >= bodyStart) recorder_.SetStatus(seq, ResponseStatus(answer));
-        if (cut > 0) SslWriteAll(ssl, answer.data(), cut);
-        orderly = false;
-        ::shutdown(fd, SHUT_RDWR);
-        finish();
-        return;
+        Reply(ssl, sequence, answer, CutPoint(answer, fault.dropAfterBytes));
+        ::shutdown(SSL_get_fd(ssl), SHUT_RDWR);
+        return false;
     }
-    if (SslWriteAll(ssl, answer.data(), answer.size()))
-        recorder_.SetStatus(seq, ResponseStatus(answer));
-    finish();
+    Reply(ssl, sequence, answer, answer.size());
+    return true;
+}
+
+// Writes the first `length` bytes of the answer and logs what went out.
+void TlsFront::Reply(SSL* ssl, std::uint64_t sequence, const std::string& answer,
+                     std::size_t length) {
+    const std::size_t written = length > 0 ? SslWriteAll(ssl, answer.data(), length) : 0;
+    const std::size_t headEnd = answer.find("\r\n\r\n");
+    const bool headOut = headEnd != std::string::npos && written >= headEnd + 4;
+    recorder_.SetReply(sequence, headOut ? ResponseStatus(answer) : 0,
+                       answer.substr(0, std::min(written, WireRecorder::maxReplyBytes + 1)));
 }
 
 bool TlsFront::Relay(const std::string& request, std::string& response) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    SetTimeouts(fd);
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) return false;
+    SetTimeouts(fd.get(), idleTimeoutSeconds);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(upstreamPort_));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    bool ok = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     for (std::size_t sent = 0; ok && sent < request.size();) {
-        ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        ssize_t n = ::send(fd.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
         if (n <= 0)
             ok = false;
         else
@@ -491,40 +610,38 @@ bool TlsFront::Relay(const std::string& request, std::string& response) {
     }
     char chunk[16384];
     while (ok) {
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        ssize_t n = ::recv(fd.get(), chunk, sizeof chunk, 0);
         if (n < 0) ok = false;
         if (n <= 0) break;
         response.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return ok && ResponseStatus(response) != 0;
 }
 
 void TlsFront::Stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ && activeConnections_ == 0 && !acceptThread_.joinable()) return;
+        if (stopping_ && activeConnections_ == 0 && refusingConnections_ == 0 &&
+            !acceptThread_.joinable())
+            return;
         stopping_ = true;
         changed_.notify_all();
     }
-    if (wakePipe_[1] >= 0) {
+    if (wakeWrite_) {
         char byte = 1;
-        (void)!::write(wakePipe_[1], &byte, 1);
+        (void)!::write(wakeWrite_.get(), &byte, 1);
     }
     if (acceptThread_.joinable()) acceptThread_.join();
     {
         std::unique_lock<std::mutex> lock(mutex_);
         for (int fd : openSockets_) ::shutdown(fd, SHUT_RDWR);
-        changed_.wait(lock, [this] { return activeConnections_ == 0; });
+        changed_.wait(lock,
+                      [this] { return activeConnections_ == 0 && refusingConnections_ == 0; });
     }
-    for (int fd : listeners_) ::close(fd);
     listeners_.clear();
-    for (int& fd : wakePipe_) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-    if (ctx_) SSL_CTX_free(ctx_);
-    ctx_ = nullptr;
+    wakeRead_.reset();
+    wakeWrite_.reset();
+    ctx_.reset();
 }
 
 }  // namespace lumivo::devcloud

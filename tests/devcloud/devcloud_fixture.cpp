@@ -1,5 +1,6 @@
 #include "tests/devcloud/devcloud_fixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -106,6 +107,20 @@ std::string Base64Decode(const std::string& text) {
     return out;
 }
 
+// "https://host:port/path": the host (IPv6 in its brackets), port and path.
+bool SplitUrl(const std::string& url, std::string& host, int& port, std::string& path) {
+    std::size_t start = url.find("://");
+    if (start == std::string::npos) return false;
+    start += 3;
+    std::size_t slash = url.find('/', start);
+    std::size_t colon = url.rfind(':', slash);
+    if (slash == std::string::npos || colon == std::string::npos || colon < start) return false;
+    host = url.substr(start, colon - start);
+    port = std::atoi(url.c_str() + colon + 1);
+    path = url.substr(slash);
+    return port > 0 && !host.empty();
+}
+
 }  // namespace
 
 DevCloud::DevCloud(std::vector<std::string> extraArgs, int port, int operatorPort)
@@ -131,6 +146,16 @@ bool DevCloud::Start() {
                                      std::to_string(operatorPort_),
                                      "--data-dir",
                                      dataDir_};
+    std::size_t lines = 1;
+    bool secretGiven = false;
+    for (std::size_t i = 0; i < extraArgs_.size(); ++i) {
+        if (extraArgs_[i] == "--operator-bind") lines = 2;
+        if (extraArgs_[i] == "--enrolment-secret" && i + 1 < extraArgs_.size()) {
+            secretGiven = true;
+            enrolmentSecret_ = extraArgs_[i + 1];
+        }
+    }
+    if (!secretGiven) args.insert(args.end(), {"--enrolment-secret", expectedEnrolmentSecret});
     args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
@@ -149,10 +174,10 @@ bool DevCloud::Start() {
         close(out[0]);
         return false;
     }
-    // The one line it prints once it listens.
-    line_.clear();
+    // The line it prints once it listens, and the token's after it.
+    std::string output;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (line_.find('\n') == std::string::npos) {
+    while (static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n')) < lines) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())
                         .count();
@@ -161,22 +186,34 @@ bool DevCloud::Start() {
         char chunk[256];
         ssize_t n = read(out[0], chunk, sizeof chunk);
         if (n <= 0) break;
-        line_.append(chunk, static_cast<std::size_t>(n));
+        output.append(chunk, static_cast<std::size_t>(n));
     }
     close(out[0]);
+    line_ = output.substr(0, output.find('\n'));
+    tokenLine_ = lines == 2 && line_.size() < output.size()
+                     ? output.substr(line_.size() + 1, output.find('\n', line_.size() + 1) -
+                                                           line_.size() - 1)
+                     : "";
+    // "devcloud listening on https://HOST:PORT/PREFIX operator http://HOST:PORT/"
+    const std::string lead = "devcloud listening on ", middle = " operator ";
+    std::size_t at = line_.find(middle);
+    std::string path;
     int port = 0, operatorPort = 0;
-    std::size_t at = line_.find("operator http://127.0.0.1:");
-    if (std::sscanf(line_.c_str(), "devcloud listening on https://127.0.0.1:%d/", &port) != 1 ||
-        at == std::string::npos ||
-        std::sscanf(line_.c_str() + at, "operator http://127.0.0.1:%d/", &operatorPort) != 1) {
+    if (line_.compare(0, lead.size(), lead) != 0 || at == std::string::npos ||
+        !SplitUrl(line_.substr(lead.size(), at - lead.size()), host_, port, prefix_) ||
+        !SplitUrl(line_.substr(at + middle.size()), operatorHost_, operatorPort, path)) {
         Stop();
         return false;
     }
-    if (!line_.empty() && line_.back() == '\n') line_.pop_back();
-    std::size_t prefixStart = line_.find('/', std::strlen("devcloud listening on https://"));
-    prefix_ = line_.substr(prefixStart, line_.find(' ', prefixStart) - prefixStart);
     port_ = port;
     operatorPort_ = operatorPort;
+    operatorToken_.clear();
+    if (FILE* file = std::fopen((dataDir_ + "/operator-token").c_str(), "r")) {
+        char token[256] = "";
+        if (std::fgets(token, sizeof token, file)) operatorToken_ = token;
+        std::fclose(file);
+        if (!operatorToken_.empty() && operatorToken_.back() == '\n') operatorToken_.pop_back();
+    }
     return true;
 }
 
@@ -207,7 +244,7 @@ bool DevCloud::Restart() {
 }
 
 std::string DevCloud::baseUrl() const {
-    return "https://127.0.0.1:" + std::to_string(port_) + prefix_;
+    return "https://" + host_ + ":" + std::to_string(port_) + prefix_;
 }
 
 std::string DevCloud::localhostBaseUrl() const {
@@ -215,7 +252,7 @@ std::string DevCloud::localhostBaseUrl() const {
 }
 
 std::string DevCloud::operatorUrl() const {
-    return "http://127.0.0.1:" + std::to_string(operatorPort_) + "/";
+    return "http://" + operatorHost_ + ":" + std::to_string(operatorPort_) + "/";
 }
 
 std::string DevCloud::certFile() const { return dataDir_ + "/cert.pem"; }
@@ -223,8 +260,9 @@ std::string DevCloud::certFile() const { return dataDir_ + "/cert.pem"; }
 HttpReply DevCloud::Operator(const std::string& method, const std::string& path,
                              const std::string& jsonBody) {
     std::string relative = !path.empty() && path[0] == '/' ? path.substr(1) : path;
-    return Perform(method, operatorUrl() + relative, {"Content-Type: application/json"}, jsonBody,
-                   "");
+    std::vector<std::string> headers = {"Content-Type: application/json"};
+    if (!operatorToken_.empty()) headers.push_back("Authorization: Bearer " + operatorToken_);
+    return Perform(method, operatorUrl() + relative, headers, jsonBody, "");
 }
 
 std::vector<CloudDevice> DevCloud::Devices() {
@@ -234,7 +272,9 @@ std::vector<CloudDevice> DevCloud::Devices() {
     cJSON_ArrayForEach(item, tree.get()) {
         CloudDevice d;
         d.id = Int(item, "id");
+        d.enrolledAt = Str(item, "enrolledAt");
         d.lastSeen = Str(item, "lastSeen");
+        d.lastLogin = Str(item, "lastLogin");
         GetJsonBool(item, "online", d.online);
         d.connectionsPassword = Str(item, "connectionsPassword");
         d.password = Str(item, "password");
@@ -298,9 +338,10 @@ bool DevCloud::EndRequest(int requestId) {
     return Operator("DELETE", "requests/" + std::to_string(requestId)).status == 200;
 }
 
-std::vector<LoggedCall> DevCloud::Log() {
+std::vector<LoggedCall> DevCloud::Log(int deviceId) {
     std::vector<LoggedCall> calls;
-    JsonTree tree(ParseJson(Operator("GET", "log").body));
+    JsonTree tree(ParseJson(
+        Operator("GET", deviceId == 0 ? "log" : "log?device=" + std::to_string(deviceId)).body));
     const cJSON* item = nullptr;
     cJSON_ArrayForEach(item, tree.get()) {
         LoggedCall c;
@@ -319,6 +360,9 @@ std::vector<LoggedCall> DevCloud::Log() {
         c.status = Int(item, "status");
         const cJSON* received = cJSON_GetObjectItemCaseSensitive(item, "receivedMs");
         if (cJSON_IsNumber(received)) c.receivedMs = static_cast<long long>(received->valuedouble);
+        c.replyHead = Base64Decode(Str(item, "replyHeadBase64"));
+        c.replyBody = Base64Decode(Str(item, "replyBodyBase64"));
+        GetJsonBool(item, "replyTruncated", c.replyTruncated);
         calls.push_back(c);
     }
     return calls;
@@ -354,7 +398,7 @@ HttpReply DevCloud::Device(const std::string& method, const std::string& path,
 
 bool DevCloud::Enrol(int& id, std::string& password, std::string& token) {
     HttpReply reply = Device("POST", "devices",
-                             std::string("secretKey=") + enrolmentSecret +
+                             "secretKey=" + enrolmentSecret_ +
                                  "&typeCode=" + deviceTypeCode + "&version=" + agentVersion);
     if (reply.status != 200) return false;
     JsonTree tree(ParseJson(reply.body));

@@ -18,6 +18,10 @@
 
 namespace lumivo {
 
+// The enrolment secret the tests expect the agent to send; devcloud is told
+// it on its command line.
+inline constexpr const char* expectedEnrolmentSecret = "v61947.02";
+
 struct HttpReply {
     long status = 0;  // 0: no answer (see error)
     std::string body;
@@ -26,7 +30,9 @@ struct HttpReply {
 
 struct CloudDevice {
     int id = 0;
-    std::string lastSeen;  // ISO time, empty when never seen
+    std::string enrolledAt;  // ISO time
+    std::string lastSeen;    // ISO time, empty when never seen
+    std::string lastLogin;   // ISO time, empty when never logged in
     bool online = false;
     std::string connectionsPassword;
     std::string password;
@@ -55,6 +61,9 @@ struct LoggedCall {
     bool complete = false;
     int status = 0;            // status answered, 0 when none was
     long long receivedMs = 0;  // arrival of the head, milliseconds since the epoch
+    std::string replyHead;     // the answer as it went out: status line and headers
+    std::string replyBody;
+    bool replyTruncated = false;
 };
 
 struct FaultSpec {
@@ -70,13 +79,16 @@ struct FaultSpec {
 class DevCloud {
   public:
     // extraArgs go to the command line (certificate options, "--prefix").
+    // "--enrolment-secret expectedEnrolmentSecret" goes first unless they
+    // name one.
     // Ports 0 pick free ones at the first start; a restart keeps them.
     explicit DevCloud(std::vector<std::string> extraArgs = {}, int port = 0, int operatorPort = 0);
     ~DevCloud();  // stops it and removes the data folder
     DevCloud(const DevCloud&) = delete;
     DevCloud& operator=(const DevCloud&) = delete;
 
-    // Starts the binary and waits up to 10 s for its listening line.
+    // Starts the binary and waits up to 10 s for its listening line (and
+    // its token line, with "--operator-bind").
     bool Start();
     // Sends the signal (SIGTERM unless told) and waits; true when it ended
     // with status 0.
@@ -90,9 +102,17 @@ class DevCloud {
     std::string baseUrl() const;           // "https://127.0.0.1:<port>/api/" (or the --prefix)
     std::string localhostBaseUrl() const;  // "https://localhost:<port>/api/"
     std::string operatorUrl() const;       // "http://127.0.0.1:<operatorPort>/"
+    // Hosts as in the listening line, IPv6 in brackets.
+    const std::string& host() const { return host_; }
+    const std::string& operatorHost() const { return operatorHost_; }
     const std::string& dataDir() const { return dataDir_; }
     std::string certFile() const;  // the normal certificate, "<dataDir>/cert.pem"
     const std::string& listeningLine() const { return line_; }
+    const std::string& tokenLine() const { return tokenLine_; }
+    // The operator token read from the data folder after the start (empty
+    // without "--operator-bind"); Operator() sends it. Tests may swap it.
+    const std::string& operatorToken() const { return operatorToken_; }
+    void UseOperatorToken(const std::string& token) { operatorToken_ = token; }
 
     // Operator interface (plain HTTP, JSON).
     HttpReply Operator(const std::string& method, const std::string& path,
@@ -105,7 +125,8 @@ class DevCloud {
                          const std::string& preSharedKey);
     std::vector<CloudRequest> Requests();
     bool EndRequest(int requestId);
-    std::vector<LoggedCall> Log();
+    // deviceId other than 0: only the calls about that device.
+    std::vector<LoggedCall> Log(int deviceId = 0);
     bool ClearLog();
     bool AddFault(const FaultSpec& fault);
     bool ClearFaults();
@@ -116,13 +137,18 @@ class DevCloud {
     // checked against certFile() when the normal one is served.
     HttpReply Device(const std::string& method, const std::string& path, const std::string& body,
                      const std::string& token = "");
-    // Enrols a new device with the agent's secret.
+    // Enrols a new device with the secret devcloud was given.
     bool Enrol(int& id, std::string& password, std::string& token);
 
   private:
     std::vector<std::string> extraArgs_;
     std::string dataDir_;
     std::string line_;
+    std::string tokenLine_;
+    std::string operatorToken_;
+    std::string enrolmentSecret_ = expectedEnrolmentSecret;
+    std::string host_ = "127.0.0.1";
+    std::string operatorHost_ = "127.0.0.1";
     std::string prefix_ = "/api/";
     int port_;
     int operatorPort_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "base/constants.h"
 #include "base/text.h"
@@ -27,7 +28,8 @@ class DevCloudTest : public ::testing::Test {
         ASSERT_TRUE(cloud.Enrol(id, password, token));
     }
     std::string Login(const std::string& pw) {
-        return std::string("secretKey=") + enrolmentSecret + "&password=" + pw + "&version=1.1.1";
+        return std::string("secretKey=") + expectedEnrolmentSecret + "&password=" + pw +
+               "&version=1.1.1";
     }
     HttpReply Poll(const std::string& connectionsPassword) {
         return cloud.Device("POST", "connections/check-requests", "password=" + connectionsPassword,
@@ -54,7 +56,20 @@ TEST_F(DevCloudTest, EnrolmentIssuesNewIdentitiesAndRefusesAWrongSecret) {
     EXPECT_FALSE(Member(wrong.body, "message").empty());
     HttpReply none = cloud.Device("POST", "devices", "");
     EXPECT_EQ(404, none.status);
-    EXPECT_EQ(2u, cloud.Devices().size());
+    ASSERT_EQ(2u, cloud.Devices().size());
+    EXPECT_EQ(24u, cloud.Devices().at(1).enrolledAt.size()) << cloud.Devices().at(1).enrolledAt;
+}
+
+TEST(DevCloudSecret, TheEnrolmentSecretIsTheOneOnTheCommandLine) {
+    DevCloud cloud({"--enrolment-secret", "other-secret"});
+    ASSERT_TRUE(cloud.Start());
+    int id = 0;
+    std::string password, token;
+    EXPECT_TRUE(cloud.Enrol(id, password, token));
+    EXPECT_EQ(404, cloud.Device("POST", "devices", "secretKey=v61947.02").status);
+    EXPECT_EQ(404, cloud.Device("POST", "devices/1/login",
+                                "secretKey=v61947.02&password=" + password + "&version=1")
+                       .status);
 }
 
 TEST_F(DevCloudTest, ConcurrentEnrolmentsAllGetTheirOwnIdentity) {
@@ -75,10 +90,12 @@ TEST_F(DevCloudTest, ConcurrentEnrolmentsAllGetTheirOwnIdentity) {
 }
 
 TEST_F(DevCloudTest, LoginNeedsTheIssuedPasswordAndTheSecret) {
+    EXPECT_EQ("", cloud.Devices().at(0).lastLogin);
     HttpReply ok =
         cloud.Device("POST", "devices/" + std::to_string(id) + "/login", Login(password));
     ASSERT_EQ(200, ok.status);
     const std::string newToken = Member(ok.body, "token");
+    EXPECT_EQ(24u, cloud.Devices().at(0).lastLogin.size()) << cloud.Devices().at(0).lastLogin;
     EXPECT_FALSE(newToken.empty());
     EXPECT_NE(token, newToken);
     EXPECT_EQ(
@@ -248,6 +265,64 @@ TEST_F(DevCloudTest, DisconnectAllEndsOnlyThisDevicesOpenRequests) {
     EXPECT_TRUE(requests[1].answered);  // the answer stays readable
     EXPECT_EQ(theirs, requests[2].id);
     EXPECT_EQ("request", requests[2].status);
+}
+
+TEST_F(DevCloudTest, TheLogCanBeNarrowedToOneDevice) {
+    int other = 0;
+    std::string otherPassword, otherToken;
+    ASSERT_TRUE(cloud.Enrol(other, otherPassword, otherToken));
+    const std::string mine = "devices/" + std::to_string(id) + "/heart-beat";
+    cloud.Device("GET", mine, "", token);
+    cloud.Device("POST", "connections/check-requests", "password=", otherToken);
+    cloud.Device("GET", mine, "", otherToken);  // 403: its token, my path
+    cloud.Device("GET", "devices/9999/heart-beat", "");
+
+    auto paths = [](const std::vector<LoggedCall>& calls) {
+        std::vector<std::string> out;
+        for (const LoggedCall& c : calls) out.push_back(c.method + " " + c.path);
+        return out;
+    };
+    const std::string heartBeat = "GET /api/" + mine;
+    EXPECT_EQ((std::vector<std::string>{"POST /api/devices", heartBeat, heartBeat}),
+              paths(cloud.Log(id)));
+    EXPECT_EQ((std::vector<std::string>{"POST /api/devices",
+                                        "POST /api/connections/check-requests", heartBeat}),
+              paths(cloud.Log(other)));
+    EXPECT_TRUE(cloud.Log(4242).empty());
+    EXPECT_EQ(6u, cloud.Log().size());
+    EXPECT_EQ(400, cloud.Operator("GET", "log?device=x").status);
+}
+
+TEST(DevCloudOperator, BoundElsewhereEveryOperatorRequestNeedsTheToken) {
+    DevCloud cloud({"--operator-bind", "127.0.0.3"});
+    ASSERT_TRUE(cloud.Start()) << cloud.listeningLine();
+    EXPECT_EQ("127.0.0.3", cloud.operatorHost());
+    const std::string token = cloud.operatorToken();
+    ASSERT_EQ(48u, token.size());
+    EXPECT_EQ("devcloud operator token " + token, cloud.tokenLine());
+    struct stat info {};
+    ASSERT_EQ(0, stat((cloud.dataDir() + "/operator-token").c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777);
+
+    EXPECT_EQ(200, cloud.Operator("GET", "devices").status);
+    for (const std::string& wrong : {std::string(), std::string(token.size(), 'a'), token + "a"}) {
+        cloud.UseOperatorToken(wrong);
+        for (const char* path : {"devices", "log", "faults", "no-such-route"}) {
+            HttpReply refused = cloud.Operator("GET", path);
+            EXPECT_EQ(401, refused.status) << path;
+            EXPECT_FALSE(Member(refused.body, "message").empty()) << path;
+        }
+        EXPECT_EQ(401, cloud.Operator("POST", "faults", R"({"path":"/api/devices"})").status);
+    }
+    cloud.UseOperatorToken(token);
+    EXPECT_EQ("[]", cloud.Operator("GET", "faults").body);
+
+    // A restart makes a new token; the old one is refused.
+    ASSERT_TRUE(cloud.Restart());
+    EXPECT_NE(token, cloud.operatorToken());
+    EXPECT_EQ(200, cloud.Operator("GET", "devices").status);
+    cloud.UseOperatorToken(token);
+    EXPECT_EQ(401, cloud.Operator("GET", "devices").status);
 }
 
 TEST_F(DevCloudTest, OperatorRefusesBadInput) {

@@ -24,10 +24,8 @@ namespace {
 
 // --- clients ---
 
-// Sends raw bytes over TLS (no certificate check) and reads until the
-// server closes; `clean` tells whether it closed with a TLS close notice.
-std::string RawTls(int port, const std::string& bytes, bool* clean = nullptr) {
-    std::string received;
+// A TCP connection to 127.0.0.1:port, or -1.
+int Connect(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -35,8 +33,17 @@ std::string RawTls(int port, const std::string& bytes, bool* clean = nullptr) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         close(fd);
-        return received;
+        return -1;
     }
+    return fd;
+}
+
+// Sends raw bytes over TLS (no certificate check) and reads until the
+// server closes; `clean` tells whether it closed with a TLS close notice.
+std::string RawTls(int port, const std::string& bytes, bool* clean = nullptr) {
+    std::string received;
+    int fd = Connect(port);
+    if (fd < 0) return received;
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     SSL* ssl = SSL_new(ctx);
     SSL_set_fd(ssl, fd);
@@ -211,6 +218,105 @@ TEST_F(WireTest, MalformedAndChunkedRequestsGetAClearRefusal) {
     EXPECT_EQ(3u, cloud.Log().size());
 }
 
+TEST_F(WireTest, TheLogKeepsEachAnswerAsItWentOutUpToItsCap) {
+    HttpReply enrolled = cloud.Device("POST", "devices", "secretKey=v61947.02");
+    ASSERT_EQ(200, enrolled.status);
+    const std::string big(100 * 1024, 'x');
+    ASSERT_TRUE(cloud.AddFault({"/api/devices/1/heart-beat", 1, 500, big, 0, false, -1}));
+    EXPECT_EQ(big, cloud.Device("GET", "devices/1/heart-beat", "").body);
+
+    std::vector<LoggedCall> log = cloud.Log();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(0u, log[0].replyHead.find("HTTP/1.1 200 OK\r\n")) << log[0].replyHead;
+    EXPECT_EQ("\r\n\r\n", log[0].replyHead.substr(log[0].replyHead.size() - 4));
+    EXPECT_EQ(enrolled.body, log[0].replyBody);
+    EXPECT_FALSE(log[0].replyTruncated);
+    EXPECT_TRUE(log[1].replyTruncated);
+    EXPECT_EQ(64u * 1024, log[1].replyHead.size() + log[1].replyBody.size());
+    EXPECT_EQ(500, log[1].status);
+}
+
+TEST(DevCloudListening, BindListensOnTheGivenAddressesOnly) {
+    DevCloud cloud({"--bind", "127.0.0.2", "--bind", "::1"});
+    ASSERT_TRUE(cloud.Start()) << cloud.listeningLine();
+    EXPECT_EQ("127.0.0.2", cloud.host());
+    const std::string port = std::to_string(cloud.port());
+    CurlResult bound = Curl(cloud.baseUrl() + "devices", Check::none, "", "secretKey=v61947.02");
+    EXPECT_EQ(CURLE_OK, bound.code);
+    EXPECT_EQ(200, bound.status);
+    EXPECT_EQ(CURLE_COULDNT_CONNECT,
+              Curl("https://127.0.0.1:" + port + "/api/devices", Check::none).code);
+    CurlResult v6 = Curl("https://[::1]:" + port + "/api/devices", Check::none);
+    EXPECT_EQ(CURLE_OK, v6.code);
+
+    DevCloud v6Only({"--bind", "[::1]"});
+    ASSERT_TRUE(v6Only.Start()) << v6Only.listeningLine();
+    EXPECT_EQ("[::1]", v6Only.host());
+    EXPECT_EQ(CURLE_OK, Curl(v6Only.baseUrl() + "devices", Check::none).code);
+}
+
+TEST(DevCloudConnections, PastTheCapNewConnectionsGet503AtOnce) {
+    DevCloud cloud({"--max-connections", "2"});
+    ASSERT_TRUE(cloud.Start());
+    // Two connections that never start their handshake fill the cap.
+    int idle[2] = {Connect(cloud.port()), Connect(cloud.port())};
+    ASSERT_GE(idle[0], 0);
+    ASSERT_GE(idle[1], 0);
+    usleep(300000);
+    auto start = std::chrono::steady_clock::now();
+    HttpReply refused = cloud.Device("POST", "devices", "secretKey=v61947.02");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(503, refused.status);
+    EXPECT_NE(std::string::npos, refused.body.find("\"message\"")) << refused.body;
+    EXPECT_TRUE(cloud.Devices().empty());
+    ASSERT_EQ(1u, cloud.Log().size());
+    EXPECT_EQ(503, cloud.Log()[0].status);
+
+    close(idle[0]);
+    close(idle[1]);
+    usleep(300000);
+    EXPECT_EQ(200, cloud.Device("POST", "devices", "secretKey=v61947.02").status);
+}
+
+// Waits for the server to close fd; the seconds it took.
+double SecondsUntilClosed(int fd) {
+    auto start = std::chrono::steady_clock::now();
+    char byte;
+    while (recv(fd, &byte, 1, 0) > 0) {
+    }
+    close(fd);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(DevCloudConnections, IdleConnectionsAreClosedAfter30Seconds) {
+    DevCloud cloud;
+    ASSERT_TRUE(cloud.Start());
+    // One never says a word; the other stops in the middle of its head.
+    double silent = 0, stalled = 0;
+    std::thread first([&] { silent = SecondsUntilClosed(Connect(cloud.port())); });
+    std::thread second([&] {
+        int fd = Connect(cloud.port());
+        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        SSL* ssl = SSL_new(ctx);
+        SSL_set_fd(ssl, fd);
+        const std::string part = "GET /api/devices/1/heart-beat HTTP/1.1\r\nHost: x\r\n";
+        if (SSL_connect(ssl) == 1) SSL_write(ssl, part.data(), static_cast<int>(part.size()));
+        stalled = SecondsUntilClosed(fd);
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+    });
+    first.join();
+    second.join();
+    EXPECT_GT(silent, 29.0);
+    EXPECT_LT(silent, 40.0);
+    EXPECT_GT(stalled, 29.0);
+    EXPECT_LT(stalled, 40.0);
+    std::vector<LoggedCall> log = cloud.Log();
+    ASSERT_EQ(1u, log.size());
+    EXPECT_FALSE(log[0].complete);
+    EXPECT_EQ("/api/devices/1/heart-beat", log[0].path);
+}
+
 // A client that speaks TLS 1.0 only, as older device stacks do.
 CURLcode Tls10Handshake(int port) {
     CURL* curl = curl_easy_init();
@@ -295,6 +401,7 @@ TEST_F(WireTest, ADropCutsTheAnswerInsideItsBodyWithoutACloseNotice) {
     EXPECT_LT(reply.size() - bodyStart, length);
     EXPECT_GT(reply.size() - bodyStart, 0u);
     EXPECT_EQ(404, cloud.Log()[0].status);  // the head went out
+    EXPECT_EQ(reply, cloud.Log()[0].replyHead + cloud.Log()[0].replyBody);  // as cut
 
     // With curl the cut shows as a transfer error, not a short success.
     ASSERT_TRUE(cloud.AddFault({"/api/devices", 1, 0, "", 0, true, -1}));
@@ -310,6 +417,7 @@ TEST_F(WireTest, ADropAfterNoBytesGivesNoAnswerAtAll) {
     EXPECT_EQ("", reply);
     EXPECT_FALSE(clean);
     EXPECT_EQ(0, cloud.Log()[0].status);
+    EXPECT_EQ("", cloud.Log()[0].replyHead);
     EXPECT_EQ(CURLE_OK, Curl(cloud.baseUrl() + "devices/1/heart-beat", Check::none).code);
 }
 
@@ -387,8 +495,10 @@ TEST(DevCloudProcess, PrintsOneListeningLineAndStopsCleanlyOnSigint) {
 }
 
 TEST(DevCloudProcess, RefusesBadOptionsWithAMessage) {
-    for (const char* args : {"--port abc", "--port 70000", "--bogus", "--prefix api",
-                             "--cert-purpose other", "--data-dir"}) {
+    for (const char* args :
+         {"--port abc", "--port 70000", "--bogus", "--prefix api", "--cert-purpose other",
+          "--data-dir", "--bind localhost", "--bind 127.0.0", "--operator-bind", "--bind 127.0.0.1:80",
+          "--enrolment-secret", "--max-connections 0"}) {
         std::string command = std::string(DEVCLOUD_BINARY) + " " + args + " 2>&1";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(nullptr, pipe);

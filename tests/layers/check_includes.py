@@ -29,6 +29,8 @@ MAY_INCLUDE = {
     "posix-entry": {"ports", "base", "cloud", "connections", "ui", "resources", "app", "posix"},
     "win32-entry": {"ports", "base", "cloud", "connections", "ui", "resources", "app", "win32"},
 }
+# devcloud is the agent's peer, not a part of it: it includes nothing of the agent.
+MAY_INCLUDE["devcloud"] = {"devcloud"}
 
 # The core is portable: beside itself it includes the C++ standard library
 # (names without an extension or a folder) and cJSON, never a platform header.
