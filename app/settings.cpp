@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "app/console.h"
@@ -13,10 +15,30 @@ namespace lumivo {
 
 namespace {
 
+// The settings file is a few hundred bytes; anything much longer is not one,
+// and reading stops there.
+constexpr std::size_t kMaxTextFileBytes = 64 * 1024;
+
+// Where a save on a file system without a one-step replace keeps the old file
+// until the new one is in place, and where an unusable settings file is kept.
+const std::string settingsCopyPath = std::string(settingsFilePath) + ".old";
+const std::string settingsBadPath = std::string(settingsFilePath) + ".bad";
+
+// An id is a JSON number with a whole value in the signed 32-bit range, not 0.
+bool GetUsableId(const cJSON* object, std::int32_t& out) {
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, "id");
+    if (!cJSON_IsNumber(item)) return false;
+    double value = item->valuedouble;
+    if (!(value >= INT32_MIN && value <= INT32_MAX) || std::trunc(value) != value || value == 0)
+        return false;
+    out = static_cast<std::int32_t>(value);
+    return true;
+}
+
 DeviceSettings ReadSettings(const std::string& text) {
     DeviceSettings read;
     JsonTree tree(ParseJson(text));
-    GetJsonInt(tree.get(), "id", read.id);
+    GetUsableId(tree.get(), read.id);
     GetJsonString(tree.get(), "password", read.password);
     GetJsonBool(tree.get(), "connectionsEnabled", read.connectionsEnabled);
     GetJsonString(tree.get(), "connectionsPassword", read.connectionsPassword);
@@ -39,6 +61,42 @@ void ApplyOverrides(DeviceSettings& settings, const std::string& vpnOverride,
     if (passwordOverride != notSet) settings.connectionsPassword = passwordOverride;
 }
 
+// Replaces `to` where the file system cannot do it in one step: the old file
+// waits as `to` + ".old" until the new one is in place, so that at every
+// moment one of the two is a whole file (the reader takes the copy when the
+// file itself is missing).
+ReplaceOutcome ReplaceKeepingCopy(FilePort& files, const std::string& from, const std::string& to) {
+    const std::string copy = to + ".old";
+    if (files.Exists(to)) {
+        // A copy beside the file is left from an interrupted save: stale.
+        if (files.Exists(copy) && !files.Remove(copy)) return ReplaceOutcome::failed;
+        if (!files.Move(to, copy)) return ReplaceOutcome::failed;
+    }
+    if (!files.Move(from, to)) {
+        files.Move(copy, to);
+        return ReplaceOutcome::failed;
+    }
+    files.Remove(copy);
+    return ReplaceOutcome::replaced;
+}
+
+// Moves a settings file that cannot be used out of the way of a new
+// enrolment's save, so the device's old identity is not lost with it.
+void KeepUnusableFile(Agent& agent, const std::string& path) {
+    FilePort& files = *agent.ports.files;
+    ReplaceOutcome outcome = files.Replace(path, settingsBadPath);
+    if (outcome == ReplaceOutcome::unsupported) {
+        files.Remove(settingsBadPath);
+        outcome = files.Move(path, settingsBadPath) ? ReplaceOutcome::replaced
+                                                    : ReplaceOutcome::failed;
+    }
+    if (outcome == ReplaceOutcome::failed) {
+        Log("Could not keep the unusable settings file as " + settingsBadPath);
+    } else {
+        Log("Kept the unusable settings file as " + settingsBadPath);
+    }
+}
+
 }  // namespace
 
 bool ReadTextFile(Agent& agent, const std::string& path, std::string& text) {
@@ -48,21 +106,30 @@ bool ReadTextFile(Agent& agent, const std::string& path, std::string& text) {
         return false;
     }
     std::string content;
+    bool whole = true;
     for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        if (content.size() == kMaxTextFileBytes) {
+            whole = false;
+            break;
+        }
         content.push_back(static_cast<char>(c));
     }
     std::fclose(file);
+    if (!whole) {
+        Log("Some error occured opening " + path);
+        return false;
+    }
     text = content;
     return true;
 }
 
 bool WriteTextFile(Agent& agent, const std::string& path, const std::string& text) {
     FilePort& files = *agent.ports.files;
-    // The new content goes to a file beside the old one and replaces it in
-    // one step once it is on the medium, so a power loss or a full disk never
-    // leaves a truncated settings file behind.
-    const std::string temporary = path + ".tmp";
-    std::FILE* file = files.Open(temporary, "w");
+    // The new content goes to a new file beside the old one and replaces it
+    // in one step once it is on the medium, so a power loss or a full disk
+    // never leaves a truncated settings file behind.
+    std::string temporary;
+    std::FILE* file = files.CreateTemporary(path, temporary);
     bool written = file != nullptr;
     if (written) {
         const char* bytes = text.c_str();
@@ -70,12 +137,20 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
         written = files.FlushToMedium(file) && written;
         written = std::fclose(file) == 0 && written;
     }
-    if (written) written = files.Replace(temporary, path);
-    if (!written) {
+    ReplaceOutcome outcome = ReplaceOutcome::failed;
+    if (written) outcome = files.Replace(temporary, path);
+    if (outcome == ReplaceOutcome::unsupported)
+        outcome = ReplaceKeepingCopy(files, temporary, path);
+    if (outcome == ReplaceOutcome::notDurable) {
+        Log("Wrote " + path + ", but the folder could not be flushed to the medium");
+        return false;
+    }
+    if (outcome != ReplaceOutcome::replaced) {
         if (file != nullptr) files.Remove(temporary);
         Log("Could not write " + path + ", the previous file is kept");
+        return false;
     }
-    return written;
+    return true;
 }
 
 bool SaveSettings(Agent& agent) {
@@ -95,19 +170,28 @@ bool SaveSettings(Agent& agent) {
 bool LoadSettingsAndSignIn(Agent& agent, const std::string& vpnOverride,
                            const std::string& connectionsOverride,
                            const std::string& passwordOverride) {
+    FilePort& files = *agent.ports.files;
     while (true) {
+        // Only the copy is left when a save was cut short between its steps.
+        std::string path = settingsFilePath;
+        if (!files.Exists(path) && files.Exists(settingsCopyPath)) path = settingsCopyPath;
         std::string text;
-        if (ReadTextFile(agent, settingsFilePath, text)) {
+        bool unusable = false;
+        if (ReadTextFile(agent, path, text)) {
             DeviceSettings read = ReadSettings(text);
             LogSettings(read);
             agent.settings = read;
+            unusable = read.id == 0 || read.password.empty();
+        } else {
+            unusable = files.Exists(path);  // a missing file is a first start
         }
         ApplyOverrides(agent.settings, vpnOverride, connectionsOverride, passwordOverride);
 
         const DeviceSettings& settings = agent.settings;
-        bool signedIn = settings.id != 0 && !settings.password.empty()
-                            ? LoginDevice(agent, settings.id, settings.password)
-                            : EnrolDevice(agent);
+        bool login = settings.id != 0 && !settings.password.empty();
+        if (!login && unusable) KeepUnusableFile(agent, path);
+        bool signedIn = login ? LoginDevice(agent, settings.id, settings.password)
+                              : EnrolDevice(agent);
         if (signedIn) return true;
         agent.ports.system->Sleep(signInRetryMs);
     }
