@@ -72,21 +72,51 @@ TYPED_TEST(FilesContract, WrittenTextReadsBackUnderTheSameDevicePath) {
 TYPED_TEST(FilesContract, ReplaceSwapsInTheNewFileAndRemovesTheTemporaryOne) {
     ASSERT_TRUE(this->Write("\\BOOT\\env.json", "old"));
     ASSERT_TRUE(this->Write("\\BOOT\\env.json.tmp", "new"));
-    EXPECT_TRUE(this->files().Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(this->files().Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"),
+              ReplaceOutcome::replaced);
     EXPECT_EQ(this->Read("\\BOOT\\env.json"), "new");
     EXPECT_EQ(this->Read("\\BOOT\\env.json.tmp"), "<none>");
 }
 
 TYPED_TEST(FilesContract, ReplaceCreatesTheTargetWhenItIsMissing) {
     ASSERT_TRUE(this->Write("\\BOOT\\env.json.tmp", "first"));
-    EXPECT_TRUE(this->files().Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(this->files().Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"),
+              ReplaceOutcome::replaced);
     EXPECT_EQ(this->Read("\\BOOT\\env.json"), "first");
 }
 
 TYPED_TEST(FilesContract, FailedReplaceLeavesTheOldFileIntact) {
     ASSERT_TRUE(this->Write("\\BOOT\\env.json", "old"));
-    EXPECT_FALSE(this->files().Replace("\\BOOT\\missing.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(this->files().Replace("\\BOOT\\missing.tmp", "\\BOOT\\env.json"),
+              ReplaceOutcome::failed);
     EXPECT_EQ(this->Read("\\BOOT\\env.json"), "old");
+}
+
+TYPED_TEST(FilesContract, MoveRenamesButNeverReplaces) {
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json", "old"));
+    ASSERT_TRUE(this->Write("\\BOOT\\env.json.new", "new"));
+    EXPECT_FALSE(this->files().Move("\\BOOT\\env.json.new", "\\BOOT\\env.json"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json"), "old");
+    EXPECT_TRUE(this->files().Move("\\BOOT\\env.json", "\\BOOT\\env.json.old"));
+    EXPECT_FALSE(this->files().Exists("\\BOOT\\env.json"));
+    EXPECT_TRUE(this->files().Exists("\\BOOT\\env.json.old"));
+    EXPECT_EQ(this->Read("\\BOOT\\env.json.old"), "old");
+}
+
+TYPED_TEST(FilesContract, EachTemporaryFileIsNewAndBesideItsFile) {
+    std::string first;
+    std::string second;
+    std::FILE* a = this->files().CreateTemporary("\\BOOT\\env.json", first);
+    std::FILE* b = this->files().CreateTemporary("\\BOOT\\env.json", second);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    std::fputs("a", a);
+    std::fclose(a);
+    std::fclose(b);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.rfind("\\BOOT\\env.json", 0), 0u) << first;
+    EXPECT_EQ(this->Read(first), "a");
+    EXPECT_EQ(this->Read(second), "");
 }
 
 TYPED_TEST(FilesContract, RemoveDeletesOnlyAnExistingFile) {
@@ -114,7 +144,7 @@ TEST(FakeFilesSwitches, EachSwitchFailsItsOperation) {
     std::fclose(writing);
 
     files.failReplace = true;
-    EXPECT_FALSE(files.Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(files.Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"), ReplaceOutcome::failed);
     EXPECT_EQ(files.Content("\\BOOT\\env.json"), "old");
     ASSERT_EQ(files.replaced.size(), 1u);
     EXPECT_EQ(files.replaced[0].second, "\\BOOT\\env.json");
