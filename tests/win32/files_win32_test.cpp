@@ -66,19 +66,43 @@ TEST_F(Win32FilesTest, WrittenTextReadsBackUnderTheSameDevicePath) {
 
 TEST_F(Win32FilesTest, ReplaceSwapsInTheNewFileOrCreatesTheTarget) {
     ASSERT_TRUE(Write(temporary, "first"));
-    EXPECT_TRUE(files.Replace(temporary, path));
+    EXPECT_EQ(files.Replace(temporary, path), ReplaceOutcome::replaced);
     EXPECT_EQ(Read(path), "first");
 
     ASSERT_TRUE(Write(temporary, "new"));
-    EXPECT_TRUE(files.Replace(temporary, path));
+    EXPECT_EQ(files.Replace(temporary, path), ReplaceOutcome::replaced);
     EXPECT_EQ(Read(path), "new");
     EXPECT_EQ(Read(temporary), "<none>");
 }
 
 TEST_F(Win32FilesTest, FailedReplaceLeavesTheOldFileIntact) {
     ASSERT_TRUE(Write(path, "old"));
-    EXPECT_FALSE(files.Replace("\\BOOT\\missing-" + std::to_string(::GetCurrentProcessId()), path));
+    EXPECT_EQ(files.Replace("\\BOOT\\missing-" + std::to_string(::GetCurrentProcessId()), path),
+              ReplaceOutcome::failed);
     EXPECT_EQ(Read(path), "old");
+}
+
+TEST_F(Win32FilesTest, TemporaryFilesAreNewAndMoveNeverReplaces) {
+    std::string first;
+    std::string second;
+    std::FILE* a = files.CreateTemporary(path, first);
+    std::FILE* b = files.CreateTemporary(path, second);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    std::fputs("a\n", a);
+    std::fclose(a);
+    std::fclose(b);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(Read(first, "rb"), "a\r\n");  // text mode, as the other writes
+
+    ASSERT_TRUE(Write(path, "old"));
+    EXPECT_FALSE(files.Move(first, path));
+    EXPECT_EQ(Read(path), "old");
+    EXPECT_TRUE(files.Remove(path));
+    EXPECT_TRUE(files.Move(first, path));
+    EXPECT_FALSE(files.Exists(first));
+    EXPECT_TRUE(files.Exists(path));
+    files.Remove(second);
 }
 
 TEST_F(Win32FilesTest, RemoveDeletesOnlyAnExistingFile) {
