@@ -22,13 +22,15 @@ bool LoadSettingsAndSignIn(Agent& agent, const std::string& vpnOverride,
                            const std::string& connectionsOverride,
                            const std::string& passwordOverride) {
     while (true) {
-        LoadSettings(agent);
+        std::string path;
+        SettingsFile file = LoadSettings(agent, path);
         ApplyOverrides(agent.settings, vpnOverride, connectionsOverride, passwordOverride);
 
         const DeviceSettings& settings = agent.settings;
-        bool signedIn = settings.id != 0 && !settings.password.empty()
-                            ? LoginDevice(agent, settings.id, settings.password)
-                            : EnrolDevice(agent);
+        bool login = settings.id != 0 && !settings.password.empty();
+        if (!login && file == SettingsFile::unusable) KeepUnusableSettingsFile(agent, path);
+        bool signedIn = login ? LoginDevice(agent, settings.id, settings.password)
+                              : EnrolDevice(agent);
         if (signedIn) return true;
         agent.ports.system->Sleep(signInRetryMs);
     }

@@ -11,10 +11,19 @@ namespace lumivo {
 
 namespace {
 
+// The settings file is a few hundred bytes; anything much longer is not one,
+// and reading stops there.
+constexpr std::size_t kMaxTextFileBytes = 64 * 1024;
+
+// Where a save on a file system without a one-step replace keeps the old file
+// until the new one is in place, and where an unusable settings file is kept.
+const std::string settingsCopyPath = std::string(settingsFilePath) + ".old";
+const std::string settingsBadPath = std::string(settingsFilePath) + ".bad";
+
 DeviceSettings ReadSettings(const std::string& text) {
     DeviceSettings read;
     JsonTree tree(ParseJson(text));
-    GetJsonInt(tree.get(), "id", read.id);
+    GetJsonId(tree.get(), "id", read.id);
     GetJsonString(tree.get(), "password", read.password);
     GetJsonBool(tree.get(), "connectionsEnabled", read.connectionsEnabled);
     GetJsonString(tree.get(), "connectionsPassword", read.connectionsPassword);
@@ -30,6 +39,25 @@ void LogSettings(const DeviceSettings& settings) {
     Log(std::string("VPN Enabled: ") + (settings.vpnEnabled ? "1" : "0"));
 }
 
+// Replaces `to` where the file system cannot do it in one step: the old file
+// waits as `to` + ".old" until the new one is in place, so that at every
+// moment one of the two is a whole file (the reader takes the copy when the
+// file itself is missing).
+ReplaceOutcome ReplaceKeepingCopy(FilePort& files, const std::string& from, const std::string& to) {
+    const std::string copy = to + ".old";
+    if (files.Exists(to)) {
+        // A copy beside the file is left from an interrupted save: stale.
+        if (files.Exists(copy) && !files.Remove(copy)) return ReplaceOutcome::failed;
+        if (!files.Move(to, copy)) return ReplaceOutcome::failed;
+    }
+    if (!files.Move(from, to)) {
+        files.Move(copy, to);
+        return ReplaceOutcome::failed;
+    }
+    files.Remove(copy);
+    return ReplaceOutcome::replaced;
+}
+
 }  // namespace
 
 bool ReadTextFile(Agent& agent, const std::string& path, std::string& text) {
@@ -39,21 +67,30 @@ bool ReadTextFile(Agent& agent, const std::string& path, std::string& text) {
         return false;
     }
     std::string content;
+    bool whole = true;
     for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        if (content.size() == kMaxTextFileBytes) {
+            whole = false;
+            break;
+        }
         content.push_back(static_cast<char>(c));
     }
     std::fclose(file);
+    if (!whole) {
+        Log("Some error occured opening " + path);
+        return false;
+    }
     text = content;
     return true;
 }
 
 bool WriteTextFile(Agent& agent, const std::string& path, const std::string& text) {
     FilePort& files = *agent.ports.files;
-    // The new content goes to a file beside the old one and replaces it in
-    // one step once it is on the medium, so a power loss or a full disk never
-    // leaves a truncated settings file behind.
-    const std::string temporary = path + ".tmp";
-    std::FILE* file = files.Open(temporary, "w");
+    // The new content goes to a new file beside the old one and replaces it
+    // in one step once it is on the medium, so a power loss or a full disk
+    // never leaves a truncated settings file behind.
+    std::string temporary;
+    std::FILE* file = files.CreateTemporary(path, temporary);
     bool written = file != nullptr;
     if (written) {
         const char* bytes = text.c_str();
@@ -61,12 +98,20 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
         written = files.FlushToMedium(file) && written;
         written = std::fclose(file) == 0 && written;
     }
-    if (written) written = files.Replace(temporary, path);
-    if (!written) {
+    ReplaceOutcome outcome = ReplaceOutcome::failed;
+    if (written) outcome = files.Replace(temporary, path);
+    if (outcome == ReplaceOutcome::unsupported)
+        outcome = ReplaceKeepingCopy(files, temporary, path);
+    if (outcome == ReplaceOutcome::notDurable) {
+        Log("Wrote " + path + ", but the folder could not be flushed to the medium");
+        return false;
+    }
+    if (outcome != ReplaceOutcome::replaced) {
         if (file != nullptr) files.Remove(temporary);
         Log("Could not write " + path + ", the previous file is kept");
+        return false;
     }
-    return written;
+    return true;
 }
 
 bool SaveSettings(Agent& agent) {
@@ -83,13 +128,36 @@ bool SaveSettings(Agent& agent) {
     return true;
 }
 
-bool LoadSettings(Agent& agent) {
+SettingsFile LoadSettings(Agent& agent, std::string& path) {
+    FilePort& files = *agent.ports.files;
+    // Only the copy is left when a save was cut short between its steps.
+    path = settingsFilePath;
+    if (!files.Exists(path) && files.Exists(settingsCopyPath)) path = settingsCopyPath;
     std::string text;
-    if (!ReadTextFile(agent, settingsFilePath, text)) return false;
+    if (!ReadTextFile(agent, path, text)) {
+        // A missing file is a first start; one that is there but cannot be
+        // read holds the device's identity all the same.
+        return files.Exists(path) ? SettingsFile::unusable : SettingsFile::missing;
+    }
     DeviceSettings read = ReadSettings(text);
     LogSettings(read);
     agent.settings = read;
-    return true;
+    return read.id == 0 || read.password.empty() ? SettingsFile::unusable : SettingsFile::usable;
+}
+
+void KeepUnusableSettingsFile(Agent& agent, const std::string& path) {
+    FilePort& files = *agent.ports.files;
+    ReplaceOutcome outcome = files.Replace(path, settingsBadPath);
+    if (outcome == ReplaceOutcome::unsupported) {
+        files.Remove(settingsBadPath);
+        outcome = files.Move(path, settingsBadPath) ? ReplaceOutcome::replaced
+                                                    : ReplaceOutcome::failed;
+    }
+    if (outcome == ReplaceOutcome::failed) {
+        Log("Could not keep the unusable settings file as " + settingsBadPath);
+    } else {
+        Log("Kept the unusable settings file as " + settingsBadPath);
+    }
 }
 
 }  // namespace lumivo

@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/posix/unique_fd.h"
 
 namespace lumivo {
 
@@ -28,11 +31,24 @@ bool MakeFolders(const std::string& folder) {
 }
 
 bool SyncFolder(const std::string& folder) {
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
+    UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.Valid() && fsync(fd.Get()) == 0;
+}
+
+// A stream over `fd` when it is a regular file (not a FIFO, a device or a
+// folder, whose reads could block or never end), in blocking mode again.
+std::FILE* OpenStream(UniqueFd fd, const char* mode) {
+    struct stat info {};
+    if (!fd.Valid() || fstat(fd.Get(), &info) != 0) return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    int flags = fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+    std::FILE* file = fdopen(fd.Get(), mode);
+    if (file != nullptr) fd.Release();  // the stream closes it now
+    return file;
 }
 
 }  // namespace
@@ -70,24 +86,34 @@ std::FILE* PosixFiles::Open(const std::string& devicePath, const char* mode) {
         return nullptr;
     }
     bool update = std::strchr(mode, '+') != nullptr;
-    int flags = O_CLOEXEC;
+    // Non-blocking, so that opening a FIFO does not wait for its other end.
+    int flags = O_CLOEXEC | O_NONBLOCK;
     if (mode[0] == 'r') {
         flags |= update ? O_RDWR : O_RDONLY;
     } else {
-        flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT;
+        flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_NOFOLLOW;
         flags |= mode[0] == 'w' ? O_TRUNC : O_APPEND;
         if (!MakeFolders(Folder(path))) return nullptr;
     }
     // The settings file holds the device's password: owner only, also when
-    // an older file or a left-over temporary file had wider rights.
-    int fd = open(path.c_str(), flags, 0600);
-    if (fd < 0) return nullptr;
-    if ((flags & O_CREAT) != 0 && fchmod(fd, 0600) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    std::FILE* file = fdopen(fd, mode);
-    if (file == nullptr) close(fd);
+    // an older file had wider rights.
+    UniqueFd fd(open(path.c_str(), flags, 0600));
+    if (!fd.Valid() || ((flags & O_CREAT) != 0 && fchmod(fd.Get(), 0600) != 0)) return nullptr;
+    return OpenStream(std::move(fd), mode);
+}
+
+// mkostemp creates the file with O_EXCL (never through an existing file or
+// link) and mode 0600; O_NOFOLLOW says so once more.
+std::FILE* PosixFiles::CreateTemporary(const std::string& besidePath, std::string& createdPath) {
+    static constexpr char kSuffix[] = ".tmp-XXXXXX";
+    std::string path = HostPath(besidePath);
+    if (path.empty() || !MakeFolders(Folder(path))) return nullptr;
+    path += kSuffix;
+    UniqueFd fd(mkostemp(path.data(), O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.Valid()) return nullptr;
+    createdPath = besidePath + path.substr(path.size() - (sizeof kSuffix - 1));
+    std::FILE* file = OpenStream(std::move(fd), "w");
+    if (file == nullptr) unlink(path.c_str());
     return file;
 }
 
@@ -96,14 +122,30 @@ bool PosixFiles::FlushToMedium(std::FILE* file) {
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
-// rename() swaps the file in atomically; the folder's fsync makes the swap
-// itself survive a power loss.
-bool PosixFiles::Replace(const std::string& from, const std::string& to) {
+// rename() swaps the file in atomically (a link in the target's place is
+// replaced, never followed); the folder's fsync makes the swap itself survive
+// a power loss.
+ReplaceOutcome PosixFiles::Replace(const std::string& from, const std::string& to) {
+    std::string source = HostPath(from);
+    std::string target = HostPath(to);
+    if (source.empty() || target.empty()) return ReplaceOutcome::failed;
+    if (std::rename(source.c_str(), target.c_str()) != 0) return ReplaceOutcome::failed;
+    return SyncFolder(Folder(target)) ? ReplaceOutcome::replaced : ReplaceOutcome::notDurable;
+}
+
+bool PosixFiles::Move(const std::string& from, const std::string& to) {
     std::string source = HostPath(from);
     std::string target = HostPath(to);
     if (source.empty() || target.empty()) return false;
-    if (std::rename(source.c_str(), target.c_str()) != 0) return false;
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
+        return false;
     return SyncFolder(Folder(target));
+}
+
+bool PosixFiles::Exists(const std::string& devicePath) {
+    std::string path = HostPath(devicePath);
+    struct stat info {};
+    return !path.empty() && lstat(path.c_str(), &info) == 0;
 }
 
 bool PosixFiles::Remove(const std::string& devicePath) {

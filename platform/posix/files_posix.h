@@ -20,8 +20,11 @@ class PosixFiles : public FilePort {
     std::string HostPath(const std::string& devicePath) const;
 
     std::FILE* Open(const std::string& devicePath, const char* mode) override;
+    std::FILE* CreateTemporary(const std::string& besidePath, std::string& createdPath) override;
     bool FlushToMedium(std::FILE* file) override;
-    bool Replace(const std::string& from, const std::string& to) override;
+    ReplaceOutcome Replace(const std::string& from, const std::string& to) override;
+    bool Move(const std::string& from, const std::string& to) override;
+    bool Exists(const std::string& devicePath) override;
     bool Remove(const std::string& devicePath) override;
 
   private:

@@ -1,6 +1,8 @@
 // POSIX entry point: the platform's services, one Agent over them, and the
 // agent's whole run. The exit status is 0 on every path.
 
+#include <signal.h>
+
 #include <clocale>
 #include <cstdlib>
 
@@ -18,6 +20,9 @@ int main(int argc, char** argv) {
     // Multibyte conversion follows the user's locale, as the device's C library
     // follows its code page.
     std::setlocale(LC_CTYPE, "");
+    // A reader of the console lines that goes away (a pipe closed early) only
+    // costs the lines written after it: the writes fail instead of ending the process.
+    signal(SIGPIPE, SIG_IGN);
 
     PosixSystem system(argc, argv);
     PosixFiles files(PosixFiles::DeviceRootFromEnvironment());

@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "base/constants.h"
 #include "base/text.h"
 #include "platform/posix/service_notify.h"
 #include "platform/posix/termination_signal.h"
@@ -174,7 +175,11 @@ PosixSystem::PosixSystem(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + (argc > 0 ? argc : 0));
     commandLine_ = JoinCommandLine(arguments);
     if (!arguments.empty()) programArgument_ = arguments[0];
-    if (pipe2(signalPipe_, O_CLOEXEC | O_NONBLOCK) != 0) signalPipe_[0] = signalPipe_[1] = -1;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        signalRead_.Reset(ends[0]);
+        signalWrite_.Reset(ends[1]);
+    }
 }
 
 PosixSystem::~PosixSystem() {
@@ -183,13 +188,7 @@ PosixSystem::~PosixSystem() {
         signal(SIGTERM, SIG_DFL);
         signalWriteFd = -1;
     }
-    for (auto& listener : listeners_) {
-        close(listener.second.fd);
-        unlink(listener.second.path.c_str());
-    }
-    for (auto& lock : mutexes_) close(lock->fd);
-    for (int fd : signalPipe_)
-        if (fd >= 0) close(fd);
+    for (auto& listener : listeners_) unlink(listener.second.path.c_str());
 }
 
 std::wstring PosixSystem::JoinCommandLine(const std::vector<std::string>& arguments) {
@@ -299,22 +298,21 @@ MutexHandle PosixSystem::CreateMutex(const std::wstring& name, bool /*initialOwn
         return nullptr;
     }
     std::string path = dir + "/" + LockFileName(name);
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.Valid()) {
         lastError_ =
             (errno == EACCES || errno == EPERM) ? kErrorAccessDenied : kErrorGeneralFailure;
         return nullptr;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
         lastError_ = 0;
     } else if (errno == EWOULDBLOCK) {
         lastError_ = ERROR_ALREADY_EXISTS;
     } else {
-        close(fd);
         lastError_ = kErrorGeneralFailure;
         return nullptr;
     }
-    mutexes_.push_back(std::make_unique<LockFile>(LockFile{fd}));
+    mutexes_.push_back(std::make_unique<LockFile>(LockFile{std::move(fd)}));
     return mutexes_.back().get();
 }
 
@@ -322,9 +320,7 @@ void PosixSystem::CloseHandle(MutexHandle handle) {
     auto it = std::find_if(
         mutexes_.begin(), mutexes_.end(),
         [handle](const std::unique_ptr<LockFile>& lock) { return lock.get() == handle; });
-    if (it == mutexes_.end()) return;
-    close((*it)->fd);
-    mutexes_.erase(it);
+    if (it != mutexes_.end()) mutexes_.erase(it);
 }
 
 unsigned long PosixSystem::GetLastError() { return lastError_; }
@@ -380,14 +376,14 @@ bool PosixSystem::GetMessage(Message& message) {
             timeout = static_cast<int>(std::min<long long>(wait, INT_MAX));
         }
         std::vector<pollfd> fds;
-        if (signalPipe_[0] >= 0) fds.push_back(pollfd{signalPipe_[0], POLLIN, 0});
+        if (signalRead_.Valid()) fds.push_back(pollfd{signalRead_.Get(), POLLIN, 0});
         for (const auto& listener : listeners_)
-            fds.push_back(pollfd{listener.second.fd, POLLIN, 0});
+            fds.push_back(pollfd{listener.second.fd.Get(), POLLIN, 0});
         if (poll(fds.data(), fds.size(), timeout) <= 0) continue;
 
         for (const pollfd& fd : fds) {
             if ((fd.revents & POLLIN) == 0) continue;
-            if (fd.fd == signalPipe_[0]) {
+            if (fd.fd == signalRead_.Get()) {
                 char drain[64];
                 while (read(fd.fd, drain, sizeof drain) > 0) {
                 }
@@ -396,7 +392,7 @@ bool PosixSystem::GetMessage(Message& message) {
             }
             // A window procedure run by an earlier send may have closed this socket.
             bool stillListening = std::any_of(listeners_.begin(), listeners_.end(),
-                                              [&](const auto& l) { return l.second.fd == fd.fd; });
+                                              [&](const auto& l) { return l.second.fd.Get() == fd.fd; });
             if (stillListening) ServeConnection(fd.fd);
         }
     }
@@ -484,8 +480,8 @@ std::intptr_t PosixSystem::SendRemote(const std::wstring& title, std::uint32_t k
     answered = false;
     sockaddr_un address;
     if (title.size() > kMaxTitleLength || !FillAddress(SocketPath(title), address)) return 0;
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return 0;
+    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) return 0;
     std::int64_t result = 0;
     auto deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
     WireRequest request{kWireMagic,
@@ -496,45 +492,44 @@ std::intptr_t PosixSystem::SendRemote(const std::wstring& title, std::uint32_t k
                         static_cast<std::int64_t>(lParam)};
     // The runtime folder is the user's own; the peer check keeps it so even if
     // someone else's socket got there.
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        PeerIsThisUser(fd) && WriteFull(fd, &request, sizeof request, deadline) &&
-        WriteFull(fd, title.data(), title.size() * sizeof(wchar_t), deadline) &&
-        ReadFull(fd, &result, sizeof result, deadline)) {
+    if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        PeerIsThisUser(fd.Get()) && WriteFull(fd.Get(), &request, sizeof request, deadline) &&
+        WriteFull(fd.Get(), title.data(), title.size() * sizeof(wchar_t), deadline) &&
+        ReadFull(fd.Get(), &result, sizeof result, deadline)) {
         answered = true;
     } else {
         result = 0;
     }
-    close(fd);
     return static_cast<std::intptr_t>(result);
 }
 
 // Answers one find or send from another process, from inside this loop.
+// Another process has only one thing to ask of a window here, to show
+// itself: any other message (whose parameters could stand for pointers in
+// this process) is dropped.
 void PosixSystem::ServeConnection(int listenFd) {
-    int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;
+    UniqueFd fd(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!fd.Valid()) return;
     auto deadline = Clock::now() + std::chrono::milliseconds(kServeTimeoutMs);
     WireRequest request{};
     std::wstring title;
-    bool ok = PeerIsThisUser(fd) && ReadFull(fd, &request, sizeof request, deadline) &&
+    bool ok = PeerIsThisUser(fd.Get()) && ReadFull(fd.Get(), &request, sizeof request, deadline) &&
               request.magic == kWireMagic && request.titleLength <= kMaxTitleLength;
     if (ok) {
         title.resize(request.titleLength);
-        ok = ReadFull(fd, title.data(), title.size() * sizeof(wchar_t), deadline);
+        ok = ReadFull(fd.Get(), title.data(), title.size() * sizeof(wchar_t), deadline);
     }
-    if (ok) {
-        WindowHandle window = FindLocal(title);
-        std::int64_t result = 0;
-        if (request.kind == kFindWindow) {
-            result = window != nullptr ? 1 : 0;
-        } else if (request.kind == kSendMessage && window != nullptr) {
-            result =
-                SendMessage(window, request.message, static_cast<std::uintptr_t>(request.wParam),
-                            static_cast<std::intptr_t>(request.lParam));
-        }
-        deadline = Clock::now() + std::chrono::milliseconds(kServeTimeoutMs);
-        WriteFull(fd, &result, sizeof result, deadline);
+    if (!ok) return;
+    WindowHandle window = FindLocal(title);
+    std::int64_t result = 0;
+    if (request.kind == kFindWindow) {
+        result = window != nullptr ? 1 : 0;
+    } else if (request.kind == kSendMessage && window != nullptr && request.message == WM_SHOWGUI) {
+        result = SendMessage(window, request.message, static_cast<std::uintptr_t>(request.wParam),
+                             static_cast<std::intptr_t>(request.lParam));
     }
-    close(fd);
+    deadline = Clock::now() + std::chrono::milliseconds(kServeTimeoutMs);
+    WriteFull(fd.Get(), &result, sizeof result, deadline);
 }
 
 // Keeps one listening socket per distinct title of this process's windows.
@@ -546,7 +541,6 @@ void PosixSystem::SyncListeners() {
             ++it;
             continue;
         }
-        close(it->second.fd);
         unlink(it->second.path.c_str());
         it = listeners_.erase(it);
     }
@@ -556,30 +550,20 @@ void PosixSystem::SyncListeners() {
         std::string path = SocketPath(title);
         sockaddr_un address;
         if (!FillAddress(path, address)) continue;
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) continue;
+        UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!fd.Valid()) continue;
         auto* raw = reinterpret_cast<sockaddr*>(&address);
-        if (bind(fd, raw, sizeof address) != 0 && errno == EADDRINUSE) {
+        if (bind(fd.Get(), raw, sizeof address) != 0) {
+            if (errno != EADDRINUSE) continue;
             // Left behind by a process that was killed, unless someone answers.
-            int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            bool alive = probe >= 0 && connect(probe, raw, sizeof address) == 0;
-            bool refused = !alive && errno == ECONNREFUSED;
-            if (probe >= 0) close(probe);
-            if (refused) {
-                unlink(path.c_str());
-                if (bind(fd, raw, sizeof address) == 0 && listen(fd, 8) == 0) {
-                    listeners_[title] = Listener{fd, path};
-                    continue;
-                }
-            }
-            close(fd);
-            continue;
+            UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            bool alive = probe.Valid() && connect(probe.Get(), raw, sizeof address) == 0;
+            if (alive || errno != ECONNREFUSED) continue;
+            unlink(path.c_str());
+            if (bind(fd.Get(), raw, sizeof address) != 0) continue;
         }
-        if (listen(fd, 8) != 0) {
-            close(fd);
-            continue;
-        }
-        listeners_[title] = Listener{fd, path};
+        if (listen(fd.Get(), 8) != 0) continue;
+        listeners_[title] = Listener{std::move(fd), path};
     }
 }
 
@@ -642,8 +626,8 @@ void PosixSystem::SetTerminationHandler(std::function<void()> handler) {
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (terminationHandler_ && signalPipe_[1] >= 0) {
-        signalWriteFd = signalPipe_[1];
+    if (terminationHandler_ && signalWrite_.Valid()) {
+        signalWriteFd = signalWrite_.Get();
         terminationAsked = 0;
         action.sa_handler = OnTerminationSignal;
     } else {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/unique_fd.h"
 #include "platform/system_port.h"
 
 namespace lumivo {
@@ -96,14 +97,14 @@ class PosixSystem : public SystemPort {
         WindowProcedure procedure;
     };
     struct Listener {
-        int fd = -1;
+        UniqueFd fd;
         std::string path;
     };
     struct RemoteWindow {
         std::wstring title;
     };
     struct LockFile {
-        int fd = -1;
+        UniqueFd fd;
     };
 
     void SyncListeners();
@@ -133,7 +134,8 @@ class PosixSystem : public SystemPort {
 
     std::map<std::wstring, unsigned> registered_;
     std::function<void()> terminationHandler_;
-    int signalPipe_[2] = {-1, -1};
+    UniqueFd signalRead_;  // the self-pipe that the signal handler writes to
+    UniqueFd signalWrite_;
 };
 
 }  // namespace lumivo

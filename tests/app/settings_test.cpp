@@ -1,6 +1,9 @@
 #include "app/sign_in.h"
 #include "base/settings_file.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -22,6 +25,14 @@ class SettingsTest : public ::testing::Test, protected FakeAgent {
                 const std::string& password = notSet) {
         return LoadSettingsAndSignIn(agent, vpn, connections, password);
     }
+    // The names in \BOOT, sorted.
+    std::vector<std::string> BootFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(files.Root() / "BOOT"))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     std::vector<std::string> SentPaths() const {
         std::vector<std::string> paths;
         for (const auto& request : internet.sent) paths.push_back(request.relativePath);
@@ -38,7 +49,7 @@ TEST_F(SettingsTest, SavedFileHasCJsonsFormAndReadsBackTheSameValues) {
         files.Content(settingsFilePath),
         "{\n\t\"id\":\t42,\n\t\"password\":\t\"p\\\"w\\\\\",\n\t\"connectionsEnabled\":\ttrue,"
         "\n\t\"connectionsPassword\":\t\"a&b=c\",\n\t\"vpnEnabled\":\tfalse\n}");
-    EXPECT_FALSE(files.Exists(std::string(settingsFilePath) + ".tmp"));
+    EXPECT_THAT(BootFiles(), ElementsAre("env.json"));
 
     agent.settings = DeviceSettings{};
     internet.Script(200, loginReply);
@@ -65,11 +76,55 @@ TEST_F(SettingsTest, AFailedSaveKeepsTheOldFileWholeAndSaysSo) {
         EXPECT_TRUE(SaveSettings(agent));  // callers go on as if it had worked
 
         EXPECT_EQ(files.Content(settingsFilePath), old);
-        EXPECT_FALSE(files.Exists(std::string(settingsFilePath) + ".tmp"));
+        EXPECT_THAT(BootFiles(), ElementsAre("env.json"));
         EXPECT_THAT(console.Lines(),
                     ElementsAre("Could not write \\BOOT\\env.json, the previous file is kept"));
         *failure = false;
     }
+}
+
+TEST_F(SettingsTest, AFolderThatCannotBeFlushedIsReportedAsSuch) {
+    files.notDurable = true;
+    agent.settings = DeviceSettings{8, "new", false, "", false};
+    SaveSettings(agent);
+    EXPECT_THAT(files.Content(settingsFilePath), ::testing::HasSubstr("\"new\""));
+    EXPECT_THAT(console.Lines(),
+                ElementsAre("Wrote \\BOOT\\env.json, but the folder could not be flushed to the medium"));
+}
+
+// A medium whose file system cannot replace a file in one step: the save
+// goes in steps, and the power may go between any two of them.
+TEST_F(SettingsTest, WithoutOneStepReplaceAPowerLossAtAnyStepLeavesAWholeFile) {
+    int copyReads = 0;
+    for (int step = 0;; ++step) {
+        FakeFiles medium;
+        medium.noReplace = true;
+        agent.ports.files = &medium;
+        medium.SetContent(settingsFilePath, R"({"id":7,"password":"old"})");
+        medium.powerLossAfter = step;
+        agent.settings = DeviceSettings{8, "new", false, "", false};
+        SaveSettings(agent);
+        const bool finished = medium.powerLossAfter > 0;
+        medium.powerLossAfter = -1;
+        copyReads += !medium.Exists(settingsFilePath) ? 1 : 0;
+
+        agent.settings = DeviceSettings{};
+        internet.sent.clear();
+        internet.Script(200, loginReply);
+        EXPECT_TRUE(SignIn());
+        EXPECT_THAT(SentPaths(), ::testing::AnyOf(ElementsAre("devices/7/login"),
+                                                  ElementsAre("devices/8/login")))
+            << "power lost after " << step << " changes";
+        // The next save, with power, tidies up whatever was left.
+        SaveSettings(agent);
+        EXPECT_FALSE(medium.Exists(std::string(settingsFilePath) + ".old"));
+        if (finished) {
+            EXPECT_THAT(SentPaths(), ElementsAre("devices/8/login"));
+            break;
+        }
+        ASSERT_LT(step, 20);
+    }
+    EXPECT_GE(copyReads, 1);  // one moment had only the copy
 }
 
 TEST_F(SettingsTest, SignInEnrolsUnlessTheFileHoldsAnIdAndAPassword) {
@@ -86,6 +141,10 @@ TEST_F(SettingsTest, SignInEnrolsUnlessTheFileHoldsAnIdAndAPassword) {
         {R"({"id":7,"password":""})", "devices"},
         {R"({"id":7,"password":5})", "devices"},
         {R"({"id":-3,"password":"x"})", "devices/-3/login"},
+        {R"({"id":-2147483648,"password":"x"})", "devices/-2147483648/login"},
+        {R"({"id":2147483648,"password":"x"})", "devices"},
+        {R"({"id":1e12,"password":"x"})", "devices"},
+        {R"({"id":1.9,"password":"x"})", "devices"},
     };
     for (const Case& c : cases) {
         FakeFiles fresh;
@@ -99,11 +158,39 @@ TEST_F(SettingsTest, SignInEnrolsUnlessTheFileHoldsAnIdAndAPassword) {
     }
 }
 
+TEST_F(SettingsTest, AnUnusableFileIsKeptAsBadBeforeEnrolling) {
+    const std::string tooLong = R"({"id":7,"password":"x"})" + std::string(64 * 1024, ' ');
+    for (const std::string& content :
+         {std::string("not json"), std::string(R"({"id":0,"password":"x"})"),
+          std::string(R"({"id":1e12,"password":"x"})"), std::string(R"([7,"x"])"), tooLong}) {
+        FakeFiles fresh;
+        agent.ports.files = &fresh;
+        agent.settings = DeviceSettings{};
+        fresh.SetContent(std::string(settingsFilePath) + ".bad", "an older one");
+        fresh.SetContent(settingsFilePath, content);
+        console.Clear();
+        internet.Script(200, R"({"id":9,"password":"issued","token":"t"})");
+        EXPECT_TRUE(SignIn());
+        EXPECT_EQ(fresh.Content(std::string(settingsFilePath) + ".bad"), content);
+        EXPECT_THAT(fresh.Content(settingsFilePath), ::testing::HasSubstr("\"issued\""));
+        EXPECT_THAT(console.Lines(),
+                    ::testing::Contains("Kept the unusable settings file as \\BOOT\\env.json.bad"));
+    }
+    // Read as a whole up to 64 KiB.
+    agent.ports.files = &files;
+    internet.sent.clear();
+    files.SetContent(settingsFilePath, R"({"id":7,"password":"x"})" + std::string(65000, ' '));
+    internet.Script(200, loginReply);
+    EXPECT_TRUE(SignIn());
+    EXPECT_THAT(SentPaths(), ElementsAre("devices/7/login"));
+}
+
 TEST_F(SettingsTest, MissingFileIsReportedAndNotJsonIsSilent) {
     internet.Script(200, R"({"id":9,"password":"issued","token":"t"})");
     EXPECT_TRUE(SignIn());
     EXPECT_EQ(console.Lines().at(0), "Some error occured opening \\BOOT\\env.json");
     EXPECT_EQ(console.Lines().size(), 3u);  // no settings lines without a file
+    EXPECT_THAT(BootFiles(), ElementsAre("env.json"));
     EXPECT_THAT(files.Content(settingsFilePath), ::testing::HasSubstr("\"issued\""));
 
     files.SetContent(settingsFilePath, "{\"id\":");

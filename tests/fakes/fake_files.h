@@ -1,15 +1,20 @@
 #pragma once
 // FilePort for unit tests: device paths map into a temporary folder of the
 // fake's own (removed with it), opened as real FILE*. Switches make single
-// operations fail the way a full or read-only medium would.
+// operations fail the way a full or read-only medium would, take away the
+// one-step replace (as on a FAT medium), or cut the power after a number of
+// changes.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/file_port.h"
 
@@ -22,6 +27,9 @@ class FakeFiles : public FilePort {
     bool failFlush = false;
     bool failReplace = false;
     bool failRemove = false;
+    bool notDurable = false;   // Replace swaps the file in but cannot flush the folder
+    bool noReplace = false;    // Replace is unsupported; Move never replaces
+    int powerLossAfter = -1;   // changes that still happen (>= 0); every later call fails
 
     struct OpenCall {
         std::string devicePath;
@@ -30,6 +38,7 @@ class FakeFiles : public FilePort {
     std::vector<OpenCall> opens;
     int flushCount = 0;
     std::vector<std::pair<std::string, std::string>> replaced;
+    std::vector<std::pair<std::string, std::string>> moved;
     std::vector<std::string> removed;
 
     FakeFiles() {
@@ -57,9 +66,6 @@ class FakeFiles : public FilePort {
         return root_ / relative;
     }
 
-    bool Exists(const std::string& devicePath) const {
-        return std::filesystem::exists(HostPath(devicePath));
-    }
     // The whole content of a file, or empty when it does not exist.
     std::string Content(const std::string& devicePath) const {
         std::ifstream in(HostPath(devicePath), std::ios::binary);
@@ -76,7 +82,7 @@ class FakeFiles : public FilePort {
     std::FILE* Open(const std::string& devicePath, const char* mode) override {
         opens.push_back(OpenCall{devicePath, mode});
         bool writes = std::string(mode).find_first_of("wa+") != std::string::npos;
-        if (failOpen || (writes && failOpenForWrite)) return nullptr;
+        if (failOpen || (writes && (failOpenForWrite || !Powered()))) return nullptr;
         std::filesystem::path path = HostPath(devicePath);
         if (writes) {
             std::error_code ignored;
@@ -84,26 +90,58 @@ class FakeFiles : public FilePort {
         }
         return std::fopen(path.c_str(), mode);
     }
+    std::FILE* CreateTemporary(const std::string& besidePath, std::string& createdPath) override {
+        opens.push_back(OpenCall{besidePath, "new"});
+        if (failOpen || failOpenForWrite || !Change()) return nullptr;
+        std::string pattern = HostPath(besidePath).string() + ".tmp-XXXXXX";
+        int fd = mkstemp(pattern.data());
+        if (fd < 0) return nullptr;
+        createdPath = besidePath + pattern.substr(pattern.size() - 11);
+        std::FILE* file = fdopen(fd, "w");
+        if (file == nullptr) close(fd);
+        return file;
+    }
     bool FlushToMedium(std::FILE* file) override {
         ++flushCount;
-        if (failFlush) return false;
+        if (failFlush || !Change()) return false;
         return std::fflush(file) == 0;
     }
-    bool Replace(const std::string& from, const std::string& to) override {
+    ReplaceOutcome Replace(const std::string& from, const std::string& to) override {
         replaced.emplace_back(from, to);
-        if (failReplace) return false;
+        if (noReplace) return ReplaceOutcome::unsupported;
+        if (failReplace || !Change()) return ReplaceOutcome::failed;
+        std::error_code error;
+        std::filesystem::rename(HostPath(from), HostPath(to), error);
+        if (error) return ReplaceOutcome::failed;
+        return notDurable ? ReplaceOutcome::notDurable : ReplaceOutcome::replaced;
+    }
+    bool Move(const std::string& from, const std::string& to) override {
+        moved.emplace_back(from, to);
+        if (Exists(to) || !Change()) return false;
         std::error_code error;
         std::filesystem::rename(HostPath(from), HostPath(to), error);
         return !error;
     }
+    bool Exists(const std::string& devicePath) override {
+        std::error_code ignored;
+        return std::filesystem::exists(std::filesystem::symlink_status(HostPath(devicePath), ignored));
+    }
     bool Remove(const std::string& devicePath) override {
         removed.push_back(devicePath);
-        if (failRemove) return false;
+        if (failRemove || !Change()) return false;
         std::error_code error;
         return std::filesystem::remove(HostPath(devicePath), error);
     }
 
   private:
+    bool Powered() const { return powerLossAfter != 0; }
+    // Counts one change to the medium; false once the power is gone.
+    bool Change() {
+        if (powerLossAfter == 0) return false;
+        if (powerLossAfter > 0) --powerLossAfter;
+        return true;
+    }
+
     std::filesystem::path root_;
 };
 

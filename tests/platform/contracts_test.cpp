@@ -53,7 +53,7 @@ TEST(FakeFilesSwitches, EachSwitchFailsItsOperation) {
     std::fclose(writing);
 
     files.failReplace = true;
-    EXPECT_FALSE(files.Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"));
+    EXPECT_EQ(files.Replace("\\BOOT\\env.json.tmp", "\\BOOT\\env.json"), ReplaceOutcome::failed);
     EXPECT_EQ(files.Content("\\BOOT\\env.json"), "old");
     ASSERT_EQ(files.replaced.size(), 1u);
     EXPECT_EQ(files.replaced[0].second, "\\BOOT\\env.json");

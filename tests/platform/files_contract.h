@@ -59,21 +59,52 @@ TYPED_TEST_P(FilesContract, WrittenTextReadsBackUnderTheSameDevicePath) {
 TYPED_TEST_P(FilesContract, ReplaceSwapsInTheNewFileAndRemovesTheTemporaryOne) {
     ASSERT_TRUE(this->Write(this->file, "old"));
     ASSERT_TRUE(this->Write(this->temporary, "new"));
-    EXPECT_TRUE(this->files().Replace(this->temporary, this->file));
+    EXPECT_EQ(this->files().Replace(this->temporary, this->file), ReplaceOutcome::replaced);
     EXPECT_EQ(this->Read(this->file), "new");
     EXPECT_EQ(this->Read(this->temporary), "<none>");
 }
 
 TYPED_TEST_P(FilesContract, ReplaceCreatesTheTargetWhenItIsMissing) {
     ASSERT_TRUE(this->Write(this->temporary, "first"));
-    EXPECT_TRUE(this->files().Replace(this->temporary, this->file));
+    EXPECT_EQ(this->files().Replace(this->temporary, this->file), ReplaceOutcome::replaced);
     EXPECT_EQ(this->Read(this->file), "first");
 }
 
 TYPED_TEST_P(FilesContract, FailedReplaceLeavesTheOldFileIntact) {
     ASSERT_TRUE(this->Write(this->file, "old"));
-    EXPECT_FALSE(this->files().Replace(this->missing, this->file));
+    EXPECT_EQ(this->files().Replace(this->missing, this->file), ReplaceOutcome::failed);
     EXPECT_EQ(this->Read(this->file), "old");
+}
+
+TYPED_TEST_P(FilesContract, MoveRenamesButNeverReplaces) {
+    const std::string aside = this->under.Path("env.json.old");
+    ASSERT_TRUE(this->Write(this->file, "old"));
+    ASSERT_TRUE(this->Write(this->temporary, "new"));
+    EXPECT_FALSE(this->files().Move(this->temporary, this->file));
+    EXPECT_EQ(this->Read(this->file), "old");
+    EXPECT_TRUE(this->files().Move(this->file, aside));
+    EXPECT_FALSE(this->files().Exists(this->file));
+    EXPECT_EQ(this->Read(aside), "old");
+    this->files().Remove(aside);
+    this->files().Remove(this->temporary);
+}
+
+TYPED_TEST_P(FilesContract, EachTemporaryFileIsNewAndBesideItsFile) {
+    std::string first;
+    std::string second;
+    std::FILE* a = this->files().CreateTemporary(this->file, first);
+    std::FILE* b = this->files().CreateTemporary(this->file, second);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    std::fputs("a", a);
+    std::fclose(a);
+    std::fclose(b);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.rfind(this->file, 0), 0u) << first;
+    EXPECT_EQ(this->Read(first), "a");
+    EXPECT_EQ(this->Read(second), "");
+    this->files().Remove(first);
+    this->files().Remove(second);
 }
 
 TYPED_TEST_P(FilesContract, RemoveDeletesOnlyAnExistingFile) {
@@ -87,6 +118,7 @@ REGISTER_TYPED_TEST_SUITE_P(FilesContract, MissingFileDoesNotOpenForReading,
                             WrittenTextReadsBackUnderTheSameDevicePath,
                             ReplaceSwapsInTheNewFileAndRemovesTheTemporaryOne,
                             ReplaceCreatesTheTargetWhenItIsMissing,
-                            FailedReplaceLeavesTheOldFileIntact, RemoveDeletesOnlyAnExistingFile);
+                            FailedReplaceLeavesTheOldFileIntact, MoveRenamesButNeverReplaces,
+                            EachTemporaryFileIsNewAndBesideItsFile, RemoveDeletesOnlyAnExistingFile);
 
 }  // namespace lumivo

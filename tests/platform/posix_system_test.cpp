@@ -212,6 +212,9 @@ TEST(PosixWindows, SecondProcessSendsToTheFirstSynchronously) {
     EXPECT_EQ(second.FindWindow(L"Lumivo Runtime Other"), nullptr);
     WindowHandle window = second.FindWindow(L"Lumivo Runtime");
     ASSERT_NE(window, nullptr);
+    // Only WM_SHOWGUI gets through: a WM_NOTIFY with a made-up pointer is
+    // dropped (the handler would answer -1 and end nothing).
+    EXPECT_EQ(second.SendMessage(window, 0x004E, 0, 0x7fff0000dead), 0);
     // The answer is the handler's own: the send waited for it.
     EXPECT_EQ(second.SendMessage(window, WM_SHOWGUI, 40, 2), 42);
     EXPECT_EQ(owner.Wait(), 0);  // its loop ended because the message arrived
