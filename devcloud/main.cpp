@@ -33,7 +33,9 @@ const char* const usage =
     "  --cert-expired         serve a certificate that has expired\n"
     "  --cert-bad-signature   serve a certificate whose signature does not verify\n"
     "  --cert-purpose client  serve a certificate meant for client authentication only\n"
-    "  --tls-legacy           also accept TLS 1.0 and 1.1 (older device TLS stacks)\n";
+    "  --tls-legacy           also accept TLS 1.0 and 1.1 (older device TLS stacks)\n"
+    "  --tls-no-resumed-ticket  send no new session ticket on a resumed connection\n"
+    "  --tls-stateful-tickets   keep TLS sessions here; tickets only name them\n";
 
 struct Options {
     int port = 8443;
@@ -41,7 +43,7 @@ struct Options {
     std::string dataDir = "devcloud-data";
     std::string prefix = "/api/";
     CertOptions cert;
-    bool legacyTls = false;
+    TlsOptions tls;
 };
 
 bool ParsePort(const std::string& text, int& port) {
@@ -95,7 +97,11 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             }
             options.cert.clientPurpose = text == "client";
         } else if (arg == "--tls-legacy") {
-            options.legacyTls = true;
+            options.tls.legacy = true;
+        } else if (arg == "--tls-no-resumed-ticket") {
+            options.tls.noResumedTicket = true;
+        } else if (arg == "--tls-stateful-tickets") {
+            options.tls.statefulTickets = true;
         } else if (arg == "--help" || arg == "-h") {
             std::cout << usage;
             std::exit(0);
@@ -156,7 +162,7 @@ int main(int argc, char** argv) {
         return Fail("cannot listen on 127.0.0.1:" + std::to_string(options.operatorPort));
 
     TlsFront front(recorder);
-    if (!front.Start(options.port, certFile, keyFile, internalPort, options.legacyTls, error))
+    if (!front.Start(options.port, certFile, keyFile, internalPort, options.tls, error))
         return Fail(error);
 
     std::thread deviceThread([&] { deviceServer.listen_after_bind(); });

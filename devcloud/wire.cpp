@@ -197,13 +197,25 @@ bool WireRecorder::TakeFault(const std::string& path, Fault& out) {
 
 // --- TlsFront ---
 
+// Called before each step of a handshake: once the client's Finished is in,
+// a resumed connection is told to send no tickets.
+void SendNoTicketOnResumption(const SSL* ssl, int where, int /*ret*/) {
+    if ((where & SSL_CB_ACCEPT_LOOP) && SSL_get_state(ssl) == TLS_ST_SR_FINISHED &&
+        SSL_session_reused(ssl)) {
+        SSL_set_num_tickets(const_cast<SSL*>(ssl), 0);
+    }
+}
+
 TlsFront::~TlsFront() { Stop(); }
 
 bool TlsFront::Start(int port, const std::string& certFile, const std::string& keyFile,
-                     int upstreamPort, bool legacyTls, std::string& error) {
+                     int upstreamPort, const TlsOptions& tls, std::string& error) {
     upstreamPort_ = upstreamPort;
     ctx_ = SSL_CTX_new(TLS_server_method());
-    if (ctx_ != nullptr && legacyTls) {
+    if (ctx_ != nullptr && tls.noResumedTicket)
+        SSL_CTX_set_info_callback(ctx_, SendNoTicketOnResumption);
+    if (ctx_ != nullptr && tls.statefulTickets) SSL_CTX_set_options(ctx_, SSL_OP_NO_TICKET);
+    if (ctx_ != nullptr && tls.legacy) {
         SSL_CTX_set_security_level(ctx_, 0);
         SSL_CTX_set_min_proto_version(ctx_, TLS1_VERSION);
         SSL_CTX_set_cipher_list(ctx_, "DEFAULT:@SECLEVEL=0");

@@ -67,6 +67,17 @@ class WireRecorder {
     std::vector<Fault> faults_;
 };
 
+// How the device side's TLS is set up. legacy also accepts TLS 1.0 and 1.1 and
+// weak ciphers, for older device stacks. The server's side of resumption:
+// noResumedTicket issues no new session ticket on a resumed connection (the
+// client keeps the one it came with); statefulTickets keeps the sessions in
+// the server and hands out tickets that only name them.
+struct TlsOptions {
+    bool legacy = false;
+    bool noResumedTicket = false;
+    bool statefulTickets = false;
+};
+
 class TlsFront {
   public:
     explicit TlsFront(WireRecorder& recorder) : recorder_(recorder) {}
@@ -75,10 +86,9 @@ class TlsFront {
     TlsFront& operator=(const TlsFront&) = delete;
 
     // Listens on 127.0.0.1 and, when the machine has it, on ::1 at the same
-    // port (0: a free one), and relays to 127.0.0.1:upstreamPort. legacyTls
-    // also accepts TLS 1.0 and 1.1 and weak ciphers, for older device stacks.
+    // port (0: a free one), and relays to 127.0.0.1:upstreamPort.
     bool Start(int port, const std::string& certFile, const std::string& keyFile, int upstreamPort,
-               bool legacyTls, std::string& error);
+               const TlsOptions& tls, std::string& error);
     int port() const { return port_; }
     // Closes the listeners, cuts open connections and waits for their threads.
     void Stop();
