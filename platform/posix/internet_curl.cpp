@@ -285,19 +285,17 @@ X509_STORE* CurlInternet::TrustStore() {
         ++trustStoreLoads_;
         trustStore_ = X509_STORE_new();
         if (trustStore_ != nullptr) {
-            // The system's hashed certificate folder: an authority is read from
-            // it by its name's hash when a chain needs one, so the agent never
-            // parses (nor keeps) the whole bundle. Neither the bundle file nor
-            // the default store URI: through that, every issuer missing from
-            // the bundle (that of any self-signed server) costs a listing of the
-            // whole folder, per handshake. A bundle named in the environment is
-            // still read, as asked.
-            const char* file = std::getenv(X509_get_default_cert_file_env());
+            // The system's hashed certificate folder (or the one the
+            // environment names): an authority is read from it by its name's
+            // hash when a chain needs one, so the agent never parses (nor
+            // keeps) the whole bundle, not even when the environment names
+            // one. Nor the default store URI: through that, every issuer
+            // missing from the bundle (that of any self-signed server) costs a
+            // listing of the whole folder, per handshake.
             const char* folder = std::getenv(X509_get_default_cert_dir_env());
-            if (file != nullptr) X509_STORE_load_file(trustStore_, file);
             X509_STORE_load_path(trustStore_,
                                  folder != nullptr ? folder : X509_get_default_cert_dir());
-            ERR_clear_error();  // a missing bundle or folder only means fewer authorities
+            ERR_clear_error();  // a missing folder only means fewer authorities
             // A self-signed certificate is let through as one of an unknown
             // authority, but only when its own signature holds.
             X509_STORE_set_flags(trustStore_,

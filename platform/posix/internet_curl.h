@@ -2,7 +2,8 @@
 // The Internet port over libcurl with OpenSSL. Each HttpSendRequest runs one
 // whole transfer on its own easy handle; the reply body is kept and served to
 // InternetReadFile in the sizes asked for. What does not depend on a request
-// lives as long as the adapter: the parsed trust store and a TLS session cache.
+// lives as long as the adapter: the trust store (authorities read from the
+// system's certificate folder as chains need them) and a TLS session cache.
 
 #include <map>
 #include <memory>
