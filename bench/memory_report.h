@@ -26,8 +26,8 @@ inline long StatusKb(const std::string& name) {
 }
 
 inline void PrintCheckpoint(const char* client, int ticks) {
-    std::printf("{\"client\":\"%s\",\"ticks\":%d,\"rssKb\":%ld,\"peakRssKb\":%ld}\n", client,
-                ticks, StatusKb("VmRSS"), StatusKb("VmHWM"));
+    std::printf("{\"client\":\"%s\",\"ticks\":%d,\"rssKb\":%ld,\"peakRssKb\":%ld}\n", client, ticks,
+                StatusKb("VmRSS"), StatusKb("VmHWM"));
     std::fflush(stdout);
 }
 
@@ -48,8 +48,9 @@ inline void PrintMappings(const char* client) {
             fields >> range >> perms >> offset >> dev >> inode;
             std::getline(fields >> std::ws, path);
             const std::size_t slash = path.rfind('/');
-            current = path.empty() ? "[anon]" : slash == std::string::npos ? path
-                                                                          : path.substr(slash + 1);
+            current = path.empty()                 ? "[anon]"
+                      : slash == std::string::npos ? path
+                                                   : path.substr(slash + 1);
         }
     }
     std::printf("{\"client\":\"%s\",\"mappings\":{", client);

@@ -55,8 +55,8 @@ class PlainClient {
         SSL_set_fd(ssl, fd);
         SSL_set_tlsext_host_name(ssl, "localhost");
         if (session_ != nullptr) SSL_set_session(ssl, session_);
-        std::string request = std::string(method) + " " + basePath_ + path + " HTTP/1.1\r\nHost: " +
-                              hostHeader_ + "\r\nx-access-token: " + token +
+        std::string request = std::string(method) + " " + basePath_ + path +
+                              " HTTP/1.1\r\nHost: " + hostHeader_ + "\r\nx-access-token: " + token +
                               "\r\nContent-Type: application/x-www-form-urlencoded\r\n";
         if (body.size() > 0 || std::string(method) == "POST")
             request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
@@ -116,8 +116,8 @@ int main(int argc, char** argv) {
     const std::string heartBeat = "devices/" + IntToText(id) + "/heart-beat";
     int failures = 0;
     for (int tick = 1; tick <= lastTicks; ++tick) {
-        failures += client.Request("POST", "connections/check-requests", "password=", token,
-                                   reply) != 200;
+        failures +=
+            client.Request("POST", "connections/check-requests", "password=", token, reply) != 200;
         failures += client.Request("GET", heartBeat, "", token, reply) != 200;
         if (tick == 10 || tick == lastTicks) bench::PrintCheckpoint("openssl", tick);
     }

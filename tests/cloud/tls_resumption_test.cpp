@@ -46,7 +46,8 @@ Handshake Connect(SSL_CTX* ctx, int port, SSL_SESSION*& session) {
     SSL_set_fd(ssl, fd);
     SSL_set_tlsext_host_name(ssl, "localhost");
     if (session != nullptr) SSL_set_session(ssl, session);
-    const std::string request = "GET /api/ HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET /api/ HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
     EXPECT_EQ(SSL_connect(ssl), 1);
     EXPECT_GT(SSL_write(ssl, request.data(), static_cast<int>(request.size())), 0);
     char buffer[4096];

@@ -23,16 +23,17 @@ namespace {
 // hash of its subject name ("<hash>.0").
 class HashedFolder {
   public:
-    HashedFolder() : path_(std::filesystem::temp_directory_path() / ("lumivo-certs-" +
-                                                                     std::to_string(getpid()))) {
+    HashedFolder()
+        : path_(std::filesystem::temp_directory_path() /
+                ("lumivo-certs-" + std::to_string(getpid()))) {
         std::filesystem::create_directories(path_);
     }
     ~HashedFolder() { std::filesystem::remove_all(path_); }
     void Add(const std::string& certFile) {
         FILE* in = std::fopen(certFile.c_str(), "r");
         ASSERT_NE(in, nullptr);
-        std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_X509(in, nullptr, nullptr, nullptr),
-                                                          X509_free);
+        std::unique_ptr<X509, decltype(&X509_free)> cert(
+            PEM_read_X509(in, nullptr, nullptr, nullptr), X509_free);
         std::fclose(in);
         ASSERT_TRUE(cert);
         char name[16];
@@ -59,12 +60,12 @@ class CertDirEnvironment {
 unsigned long Get(CurlInternet& internet, const DevCloud& cloud) {
     InternetHandle session =
         internet.InternetOpen(L"ua", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    InternetHandle connection = internet.InternetConnect(
-        session, L"localhost", static_cast<unsigned short>(cloud.port()), nullptr, nullptr,
-        INTERNET_SERVICE_HTTP, 0, 0);
-    InternetHandle request = internet.HttpOpenRequest(
-        connection, L"GET", L"/api/", nullptr, nullptr, nullptr,
-        INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID, 0);
+    InternetHandle connection =
+        internet.InternetConnect(session, L"localhost", static_cast<unsigned short>(cloud.port()),
+                                 nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    InternetHandle request =
+        internet.HttpOpenRequest(connection, L"GET", L"/api/", nullptr, nullptr, nullptr,
+                                 INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID, 0);
     const bool sent = internet.HttpSendRequest(request, L"", 0, nullptr, 0);
     const unsigned long error = sent ? 0 : internet.GetLastError();
     internet.InternetCloseHandle(request);
