@@ -3,14 +3,13 @@
 // headless dialog), signed in with devcloud, with a VPN request that brings
 // the VPN up and keeps it up. The timer procedures are called directly, one
 // round after the other, instead of every 5000 ms. Prints one JSON line per
-// checkpoint: {"ticks":N,"rssKb":...,"peakRssKb":...}.
+// checkpoint (bench/memory_report.h), then where the memory is.
 //
 // Environment: LUMIVO_BENCH_PORT (devcloud's HTTPS port), LUMIVO_BENCH_OPERATOR_PORT,
 // LUMIVO_DEVICE_ROOT (a folder for the settings file).
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "app/sign_in.h"
@@ -18,6 +17,7 @@
 #include "base/console.h"
 #include "base/constants.h"
 #include "base/text.h"
+#include "bench/memory_report.h"
 #include "bench/operator_call.h"
 #include "cloud/heart_beat.h"
 #include "connections/polling.h"
@@ -30,17 +30,6 @@
 #include "ui/main_dialog.h"
 
 namespace {
-
-// A /proc/self/status figure in kB ("VmRSS", "VmHWM").
-long StatusKb(const std::string& name) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.compare(0, name.size() + 1, name + ":") == 0) {
-            return std::atol(line.c_str() + name.size() + 1);
-        }
-    }
-    return -1;
-}
 
 int EnvInt(const char* name) {
     const char* text = std::getenv(name);
@@ -91,13 +80,16 @@ int main(int argc, char** argv) {
         OnHeartBeatTimer(agent);
         if (tick == 10 || tick == lastTicks) {
             SetDebugOutput(true);
-            std::printf("{\"ticks\":%d,\"rssKb\":%ld,\"peakRssKb\":%ld,\"vpnUp\":%s}\n", tick,
-                        StatusKb("VmRSS"), StatusKb("VmHWM"),
-                        agent.vpnConnected ? "true" : "false");
+            std::printf(
+                "{\"client\":\"agent\",\"ticks\":%d,\"rssKb\":%ld,\"peakRssKb\":%ld,"
+                "\"vpnUp\":%s}\n",
+                tick, bench::StatusKb("VmRSS"), bench::StatusKb("VmHWM"),
+                agent.vpnConnected ? "true" : "false");
             std::fflush(stdout);
             SetDebugOutput(false);
         }
     }
+    bench::PrintMappings("agent");
     agent.mainDialog = nullptr;
     return 0;
 }

@@ -14,45 +14,18 @@ if(NOT LUMIVO_DEPS_FROM_SOURCE)
   set_target_properties(lumivo::cjson PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "${CJSON_INCLUDE_DIR}"
     INTERFACE_LINK_LIBRARIES "${CJSON_LIBRARY}")
+  # The agent's own libcurl (cmake/Curl.cmake).
+  include(${CMAKE_CURRENT_LIST_DIR}/Curl.cmake)
+  include(${CMAKE_CURRENT_LIST_DIR}/LeanExecutable.cmake)
 endif()
 
 if(LUMIVO_DEPS_FROM_SOURCE)
   # cJSON for the cross build: Debian's cjson source package with Debian's
-  # patches, fetched once into the build folder with apt-get and dpkg-source.
-  # apt works on lists of its own here, so the machine's package lists stay
-  # as they are.
+  # patches, fetched once into the build folder.
+  include(${CMAKE_CURRENT_LIST_DIR}/DebianSource.cmake)
   set(LUMIVO_CJSON_DIR ${CMAKE_BINARY_DIR}/_deps/cjson)
   set(cjson_src ${LUMIVO_CJSON_DIR}/src)
-  if(NOT EXISTS ${cjson_src}/cJSON.c)
-    set(apt_dir ${LUMIVO_CJSON_DIR}/apt)
-    file(MAKE_DIRECTORY ${apt_dir}/lists/partial ${apt_dir}/cache/archives/partial
-         ${LUMIVO_CJSON_DIR}/download)
-    file(STRINGS /etc/apt/sources.list.d/debian.sources deb_sources)
-    list(TRANSFORM deb_sources REPLACE "^Types: deb$" "Types: deb-src")
-    list(JOIN deb_sources "\n" deb_sources)
-    file(WRITE ${apt_dir}/deb-src.sources "${deb_sources}\n")
-    set(apt_options
-      -o Dir::Etc::sourcelist=${apt_dir}/deb-src.sources -o Dir::Etc::sourceparts=-
-      -o Dir::State::Lists=${apt_dir}/lists -o Dir::Cache=${apt_dir}/cache
-      -o Debug::NoLocking=1)
-    message(STATUS "Fetching Debian's cjson source package")
-    execute_process(COMMAND apt-get ${apt_options} -qq update
-      RESULT_VARIABLE result)
-    if(result EQUAL 0)
-      execute_process(COMMAND apt-get ${apt_options} -qq source --download-only cjson
-        WORKING_DIRECTORY ${LUMIVO_CJSON_DIR}/download RESULT_VARIABLE result)
-    endif()
-    if(NOT result EQUAL 0)
-      message(FATAL_ERROR "Could not fetch the cjson source package from Debian (apt-get: ${result})")
-    endif()
-    file(GLOB cjson_dsc ${LUMIVO_CJSON_DIR}/download/cjson_*.dsc)
-    execute_process(COMMAND dpkg-source -q -x ${cjson_dsc} ${cjson_src}
-      RESULT_VARIABLE result)
-    if(NOT result EQUAL 0 OR NOT EXISTS ${cjson_src}/cJSON.c)
-      message(FATAL_ERROR "Could not unpack ${cjson_dsc} (dpkg-source: ${result})")
-    endif()
-    file(REMOVE_RECURSE ${apt_dir})
-  endif()
+  lumivo_debian_source(cjson ${LUMIVO_CJSON_DIR})
   # The header is included as <cjson/cJSON.h>, as on Debian.
   file(COPY ${cjson_src}/cJSON.h DESTINATION ${LUMIVO_CJSON_DIR}/include/cjson)
 

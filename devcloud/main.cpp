@@ -49,7 +49,9 @@ const char* const usage =
     "  --cert-expired         serve a certificate that has expired\n"
     "  --cert-bad-signature   serve a certificate whose signature does not verify\n"
     "  --cert-purpose client  serve a certificate meant for client authentication only\n"
-    "  --tls-legacy           also accept TLS 1.0 and 1.1 (older device TLS stacks)\n";
+    "  --tls-legacy           also accept TLS 1.0 and 1.1 (older device TLS stacks)\n"
+    "  --tls-no-resumed-ticket  send no new session ticket on a resumed connection\n"
+    "  --tls-stateful-tickets   keep TLS sessions here; tickets only name them\n";
 
 struct Options {
     int port = 8443;
@@ -59,7 +61,7 @@ struct Options {
     std::string dataDir = "devcloud-data";
     std::string prefix = "/api/";
     CertOptions cert;
-    bool legacyTls = false;
+    TlsOptions tls;
     std::string enrolmentSecret = defaultEnrolmentSecret;
     int maxConnections = 64;
 };
@@ -147,7 +149,11 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             }
             options.cert.clientPurpose = text == "client";
         } else if (arg == "--tls-legacy") {
-            options.legacyTls = true;
+            options.tls.legacy = true;
+        } else if (arg == "--tls-no-resumed-ticket") {
+            options.tls.noResumedTicket = true;
+        } else if (arg == "--tls-stateful-tickets") {
+            options.tls.statefulTickets = true;
         } else if (arg == "--help" || arg == "-h") {
             std::cout << usage;
             std::exit(0);
@@ -243,7 +249,7 @@ int main(int argc, char** argv) {
     frontOptions.certFile = certFile;
     frontOptions.keyFile = keyFile;
     frontOptions.upstreamPort = internalPort;
-    frontOptions.legacyTls = options.legacyTls;
+    frontOptions.tls = options.tls;
     frontOptions.maxConnections = options.maxConnections;
     TlsFront front(recorder);
     if (!front.Start(frontOptions, error)) return Fail(error);

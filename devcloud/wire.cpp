@@ -376,13 +376,25 @@ bool WireRecorder::TakeFault(const std::string& path, Fault& out) {
 
 // --- TlsFront ---
 
+// Called before each step of a handshake: once the client's Finished is in,
+// a resumed connection is told to send no tickets.
+void SendNoTicketOnResumption(const SSL* ssl, int where, int /*ret*/) {
+    if ((where & SSL_CB_ACCEPT_LOOP) && SSL_get_state(ssl) == TLS_ST_SR_FINISHED &&
+        SSL_session_reused(ssl)) {
+        SSL_set_num_tickets(const_cast<SSL*>(ssl), 0);
+    }
+}
+
 TlsFront::~TlsFront() { Stop(); }
 
 bool TlsFront::Start(const FrontOptions& options, std::string& error) {
     upstreamPort_ = options.upstreamPort;
     maxConnections_ = options.maxConnections;
     ctx_.reset(SSL_CTX_new(TLS_server_method()));
-    if (ctx_ && options.legacyTls) {
+    if (ctx_ && options.tls.noResumedTicket)
+        SSL_CTX_set_info_callback(ctx_.get(), SendNoTicketOnResumption);
+    if (ctx_ && options.tls.statefulTickets) SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_TICKET);
+    if (ctx_ && options.tls.legacy) {
         SSL_CTX_set_security_level(ctx_.get(), 0);
         SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_VERSION);
         SSL_CTX_set_cipher_list(ctx_.get(), "DEFAULT:@SECLEVEL=0");

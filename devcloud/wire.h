@@ -86,6 +86,17 @@ class WireRecorder {
     std::vector<Fault> faults_;
 };
 
+// How the device side's TLS is set up. legacy also accepts TLS 1.0 and 1.1 and
+// weak ciphers, for older device stacks. The server's side of resumption:
+// noResumedTicket issues no new session ticket on a resumed connection (the
+// client keeps the one it came with); statefulTickets keeps the sessions in
+// the server and hands out tickets that only name them.
+struct TlsOptions {
+    bool legacy = false;
+    bool noResumedTicket = false;
+    bool statefulTickets = false;
+};
+
 struct FrontOptions {
     // Numeric IPv4 or IPv6 addresses; none: 127.0.0.1 and, when the machine
     // has it, ::1.
@@ -94,8 +105,7 @@ struct FrontOptions {
     std::string certFile;
     std::string keyFile;
     int upstreamPort = 0;  // the internal server on 127.0.0.1
-    // Also accept TLS 1.0 and 1.1 and weak ciphers, for older device stacks.
-    bool legacyTls = false;
+    TlsOptions tls;
     // Connections served at once; the next ones are answered 503.
     int maxConnections = 64;
 };

@@ -417,17 +417,17 @@ X509_STORE* CurlInternet::TrustStore() {
         ++trustStoreLoads_;
         trustStore_ = X509_STORE_new();
         if (trustStore_ != nullptr) {
-            // The system's bundle file and hashed folder, as the default paths
-            // name them, but not the default store URI: through that, every
-            // issuer missing from the bundle (that of any self-signed server)
-            // costs a listing of the whole certificate folder, per handshake.
-            const char* file = std::getenv(X509_get_default_cert_file_env());
+            // The system's hashed certificate folder (or the one the
+            // environment names): an authority is read from it by its name's
+            // hash when a chain needs one, so the agent never parses (nor
+            // keeps) the whole bundle, not even when the environment names
+            // one. Nor the default store URI: through that, every issuer
+            // missing from the bundle (that of any self-signed server) costs a
+            // listing of the whole folder, per handshake.
             const char* folder = std::getenv(X509_get_default_cert_dir_env());
-            X509_STORE_load_file(trustStore_,
-                                 file != nullptr ? file : X509_get_default_cert_file());
             X509_STORE_load_path(trustStore_,
                                  folder != nullptr ? folder : X509_get_default_cert_dir());
-            ERR_clear_error();  // a missing bundle or folder only means fewer authorities
+            ERR_clear_error();  // a missing folder only means fewer authorities
             // A self-signed certificate is let through as one of an unknown
             // authority, but only when its own signature holds.
             X509_STORE_set_flags(trustStore_,
@@ -471,7 +471,10 @@ bool CurlInternet::InternetCrackUrl(const std::wstring& url, unsigned long urlLe
     }
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), curl_url_cleanup);
     if (!parsed) return Fail(kErrorNotEnoughMemory);
-    if (curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) {
+    // Any scheme is split; which ones a request may use is decided below, not
+    // by the protocols that this libcurl was built with.
+    if (curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+        CURLUE_OK) {
         return Fail(kInternetInvalidUrl);
     }
     std::string scheme, host, port, path, query;

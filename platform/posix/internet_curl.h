@@ -4,7 +4,8 @@
 // kMaxReplyBytes: a longer reply ends the transfer and its reads fail) is kept
 // and served to InternetReadFile in the sizes asked for. A termination signal
 // ends a transfer in flight within a second. What does not depend on a request
-// lives as long as the adapter: the parsed trust store and a TLS session cache.
+// lives as long as the adapter: the trust store (authorities read from the
+// system's certificate folder as chains need them) and a TLS session cache.
 
 #include <map>
 #include <memory>
