@@ -1,7 +1,10 @@
 #include "platform/posix/service_notify.h"
 
 #ifdef LUMIVO_HAVE_SYSTEMD
+#include <dlfcn.h>
 #include <systemd/sd-daemon.h>
+
+#include <cstdlib>
 #endif
 
 namespace lumivo {
@@ -22,9 +25,18 @@ std::string ActivityNotification(AgentActivity activity, const std::string& vpnA
 
 void NotifyServiceManager(const std::string& state) {
 #ifdef LUMIVO_HAVE_SYSTEMD
-    // Returns at once when NOTIFY_SOCKET is not set; a lost notification is
-    // only a late status, so the result is not examined.
-    sd_notify(0, state.c_str());
+    // libsystemd (and the libraries it brings) is loaded only when a service
+    // manager listens, so the agent run by hand or on a board without one
+    // carries none of it.
+    using Notify = decltype(&sd_notify);
+    static const Notify notify = []() -> Notify {
+        if (std::getenv("NOTIFY_SOCKET") == nullptr) return nullptr;
+        void* library = ::dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+        return library != nullptr ? reinterpret_cast<Notify>(::dlsym(library, "sd_notify"))
+                                  : nullptr;
+    }();
+    // A lost notification is only a late status, so the result is not examined.
+    if (notify != nullptr) notify(0, state.c_str());
 #else
     (void)state;
 #endif

@@ -29,15 +29,18 @@ FILES = {
                        "usr/lib/sysusers.d/lumivo-runtime.conf",
                        "usr/share/doc/lumivo-runtime/README",
                        "usr/share/doc/lumivo-runtime/changelog.gz",
-                       "usr/share/doc/lumivo-runtime/copyright"],
+                       "usr/share/doc/lumivo-runtime/copyright",
+                       "usr/share/lintian/overrides/lumivo-runtime"],
     "lumivo-devcloud": ["usr/bin/devcloud", "usr/lib/systemd/system/lumivo-devcloud.service",
                         "usr/lib/sysusers.d/lumivo-devcloud.conf",
                         "usr/share/doc/lumivo-devcloud/README",
                         "usr/share/doc/lumivo-devcloud/changelog.gz",
                         "usr/share/doc/lumivo-devcloud/copyright"],
 }
-DEPENDS = {"lumivo-runtime": ["libc6", "libcurl4", "libssl3"],
+DEPENDS = {"lumivo-runtime": ["libc6", "libcjson1", "libssl3"],
            "lumivo-devcloud": ["libc6", "libsqlite3-0", "libssl3"]}
+# The agent carries its own libcurl and loads libsystemd only under systemd.
+NOT_DEPENDS = {"lumivo-runtime": ["libcurl4", "libsystemd0"], "lumivo-devcloud": []}
 failures = []
 
 
@@ -79,6 +82,8 @@ def check_package(deb, name, architecture):
     depends = [d.split()[0] for d in fields["Depends"].split(", ")]
     for library in DEPENDS[name]:
         check(library in depends, "%s: Depends lacks %s: %r" % (name, library, fields["Depends"]))
+    for library in NOT_DEPENDS[name]:
+        check(library not in depends, "%s: Depends has %s: %r" % (name, library, fields["Depends"]))
 
     listing = [line.split(None, 5)[5][2:] for line in run("dpkg-deb", "-c", deb).stdout.splitlines()
                if line.startswith("-")]
