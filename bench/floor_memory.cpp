@@ -26,20 +26,9 @@ int main(int argc, char** argv) {
     bench::CurlFloor curl(serviceBaseUrl, "::127.0.0.1:" + std::to_string(port), true);
 
     std::string reply;
-    const std::string enrol = std::string("secretKey=") + enrolmentSecret +
-                              "&typeCode=" + deviceTypeCode + "&version=" + agentVersion;
-    if (curl.Request("POST", "devices", enrol, "", reply) != 200) {
-        std::fprintf(stderr, FLOOR_NAME ": devcloud does not answer (LUMIVO_BENCH_PORT)\n");
-        return 1;
-    }
-    std::int32_t id = 0;
     std::string token;
-    {
-        JsonTree tree(ParseJson(reply));
-        GetJsonInt(tree.get(), "id", id);
-        GetJsonString(tree.get(), "token", token);
-    }
-    const std::string heartBeat = "devices/" + IntToText(id) + "/heart-beat";
+    std::string heartBeat;
+    if (!bench::EnrolForTicks(curl, FLOOR_NAME, token, heartBeat)) return 1;
     for (int tick = 1; tick <= lastTicks; ++tick) {
         curl.Request("POST", "connections/check-requests", "password=", token, reply);
         curl.Request("GET", heartBeat, "", token, reply);

@@ -12,7 +12,30 @@
 #include <sstream>
 #include <string>
 
+#include "base/constants.h"
+#include "base/text.h"
+
 namespace lumivo::bench {
+
+// Enrols a device through `client` (any client with the floor's Request) and
+// gives its token and heart-beat path; false, after a line, when devcloud does
+// not answer.
+template <typename Client>
+bool EnrolForTicks(Client& client, const char* name, std::string& token, std::string& heartBeat) {
+    std::string reply;
+    const std::string enrol = std::string("secretKey=") + enrolmentSecret +
+                              "&typeCode=" + deviceTypeCode + "&version=" + agentVersion;
+    if (client.Request("POST", "devices", enrol, "", reply) != 200) {
+        std::fprintf(stderr, "%s: devcloud does not answer (LUMIVO_BENCH_PORT)\n", name);
+        return false;
+    }
+    std::int32_t id = 0;
+    JsonTree tree(ParseJson(reply));
+    GetJsonInt(tree.get(), "id", id);
+    GetJsonString(tree.get(), "token", token);
+    heartBeat = "devices/" + IntToText(id) + "/heart-beat";
+    return true;
+}
 
 // A /proc/self/status figure in kB ("VmRSS", "VmHWM").
 inline long StatusKb(const std::string& name) {

@@ -100,20 +100,9 @@ int main(int argc, char** argv) {
     PlainClient client(port);
 
     std::string reply;
-    const std::string enrol = std::string("secretKey=") + enrolmentSecret +
-                              "&typeCode=" + deviceTypeCode + "&version=" + agentVersion;
-    if (client.Request("POST", "devices", enrol, "", reply) != 200) {
-        std::fprintf(stderr, "openssl-memory: devcloud does not answer (LUMIVO_BENCH_PORT)\n");
-        return 1;
-    }
-    std::int32_t id = 0;
     std::string token;
-    {
-        JsonTree tree(ParseJson(reply));
-        GetJsonInt(tree.get(), "id", id);
-        GetJsonString(tree.get(), "token", token);
-    }
-    const std::string heartBeat = "devices/" + IntToText(id) + "/heart-beat";
+    std::string heartBeat;
+    if (!bench::EnrolForTicks(client, "openssl-memory", token, heartBeat)) return 1;
     int failures = 0;
     for (int tick = 1; tick <= lastTicks; ++tick) {
         failures +=
