@@ -14,9 +14,6 @@ if(NOT LUMIVO_DEPS_FROM_SOURCE)
   set_target_properties(lumivo::cjson PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "${CJSON_INCLUDE_DIR}"
     INTERFACE_LINK_LIBRARIES "${CJSON_LIBRARY}")
-  # The agent's own libcurl (cmake/Curl.cmake).
-  include(${CMAKE_CURRENT_LIST_DIR}/Curl.cmake)
-  include(${CMAKE_CURRENT_LIST_DIR}/LeanExecutable.cmake)
 endif()
 
 if(LUMIVO_DEPS_FROM_SOURCE)
@@ -50,4 +47,11 @@ if(LUMIVO_DEPS_FROM_SOURCE)
       target_compile_options(${lib} PRIVATE -w)
     endforeach()
   endif()
+endif()
+
+if(NOT WIN32)
+  # The POSIX agent's own libcurl (cmake/Curl.cmake), cross-built with the
+  # target's compiler in a cross build, and its lean link.
+  include(${CMAKE_CURRENT_LIST_DIR}/Curl.cmake)
+  include(${CMAKE_CURRENT_LIST_DIR}/LeanExecutable.cmake)
 endif()

@@ -214,7 +214,7 @@ TEST(PosixWindows, SecondProcessSendsToTheFirstSynchronously) {
     ASSERT_NE(window, nullptr);
     // Only WM_SHOWGUI gets through: a WM_NOTIFY with a made-up pointer is
     // dropped (the handler would answer -1 and end nothing).
-    EXPECT_EQ(second.SendMessage(window, 0x004E, 0, 0x7fff0000dead), 0);
+    EXPECT_EQ(second.SendMessage(window, 0x004E, 0, static_cast<std::intptr_t>(0x7fffdead)), 0);
     // The answer is the handler's own: the send waited for it.
     EXPECT_EQ(second.SendMessage(window, WM_SHOWGUI, 40, 2), 42);
     EXPECT_EQ(owner.Wait(), 0);  // its loop ended because the message arrived
