@@ -58,6 +58,13 @@ ReplaceOutcome ReplaceKeepingCopy(FilePort& files, const std::string& from, cons
     return ReplaceOutcome::replaced;
 }
 
+// Replaces `to` by `from` in one step where the file system can, otherwise
+// through the copy above.
+ReplaceOutcome ReplaceFile(FilePort& files, const std::string& from, const std::string& to) {
+    ReplaceOutcome outcome = files.Replace(from, to);
+    return outcome == ReplaceOutcome::unsupported ? ReplaceKeepingCopy(files, from, to) : outcome;
+}
+
 }  // namespace
 
 bool ReadTextFile(Agent& agent, const std::string& path, std::string& text) {
@@ -99,9 +106,7 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
         written = std::fclose(file) == 0 && written;
     }
     ReplaceOutcome outcome = ReplaceOutcome::failed;
-    if (written) outcome = files.Replace(temporary, path);
-    if (outcome == ReplaceOutcome::unsupported)
-        outcome = ReplaceKeepingCopy(files, temporary, path);
+    if (written) outcome = ReplaceFile(files, temporary, path);
     if (outcome == ReplaceOutcome::notDurable) {
         Log("Wrote " + path + ", but the folder could not be flushed to the medium");
         return false;
@@ -146,13 +151,7 @@ SettingsFile LoadSettings(Agent& agent, std::string& path) {
 }
 
 void KeepUnusableSettingsFile(Agent& agent, const std::string& path) {
-    FilePort& files = *agent.ports.files;
-    ReplaceOutcome outcome = files.Replace(path, settingsBadPath);
-    if (outcome == ReplaceOutcome::unsupported) {
-        files.Remove(settingsBadPath);
-        outcome = files.Move(path, settingsBadPath) ? ReplaceOutcome::replaced
-                                                    : ReplaceOutcome::failed;
-    }
+    ReplaceOutcome outcome = ReplaceFile(*agent.ports.files, path, settingsBadPath);
     if (outcome == ReplaceOutcome::failed) {
         Log("Could not keep the unusable settings file as " + settingsBadPath);
     } else {
