@@ -94,10 +94,76 @@ int VerifyCertificate(int preverifyOk, X509_STORE_CTX* store) {
     return 0;
 }
 
+// A verified chain is taken again for at most this long, so that a change to
+// the certificate folder counts within the hour.
+constexpr std::chrono::hours kVerifiedChainLifetime{1};
+
+// What a chain's verification depends on: the request's security flags, the
+// host name the verification itself checks (if any) and every certificate the
+// server sent (DER delimits itself, so the concatenation is unambiguous).
+bool ChainKey(X509_STORE_CTX* store, std::uint32_t flags, std::string& key) {
+    key.assign(reinterpret_cast<const char*>(&flags), sizeof flags);
+    const char* host = X509_VERIFY_PARAM_get0_host(X509_STORE_CTX_get0_param(store), 0);
+    key.append(host != nullptr ? host : "").push_back('\0');
+    auto append = [&key](X509* cert) {
+        unsigned char* der = nullptr;
+        const int length = i2d_X509(cert, &der);
+        if (length <= 0) return false;
+        key.append(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
+        OPENSSL_free(der);
+        return true;
+    };
+    X509* leaf = X509_STORE_CTX_get0_cert(store);
+    if (leaf == nullptr || !append(leaf)) return false;
+    STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(store);
+    for (int i = 0; i < sk_X509_num(sent); ++i) {
+        if (!append(sk_X509_value(sent, i))) return false;
+    }
+    return true;
+}
+
+// True when every certificate the server sent is inside its dates now.
+bool InsideDates(X509_STORE_CTX* store) {
+    auto inside = [](const X509* cert) {
+        return X509_cmp_current_time(X509_get0_notBefore(cert)) < 0 &&
+               X509_cmp_current_time(X509_get0_notAfter(cert)) > 0;
+    };
+    if (!inside(X509_STORE_CTX_get0_cert(store))) return false;
+    STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(store);
+    for (int i = 0; i < sk_X509_num(sent); ++i) {
+        if (!inside(sk_X509_value(sent, i))) return false;
+    }
+    return true;
+}
+
 struct SslSetup {
     X509_STORE* store;
     CurlInternet::Object* request;
+    CurlInternet::VerifiedChain* verified;
 };
+
+// Verifies the server's chain (through VerifyCertificate), unless it is the
+// chain let through last time under the same flags, not long ago and, where
+// dates count, still inside them: then its signatures need no second check.
+// Only a chain that was let through is kept; any other result forgets it.
+int VerifyChain(X509_STORE_CTX* store, void* userData) {
+    auto* setup = static_cast<SslSetup*>(userData);
+    CurlInternet::VerifiedChain& verified = *setup->verified;
+    const std::uint32_t flags = setup->request->securityFlags;
+    std::string key;
+    const bool keyed = ChainKey(store, flags, key);
+    const auto now = std::chrono::steady_clock::now();
+    if (keyed && !verified.key.empty() && key == verified.key &&
+        now - verified.at < kVerifiedChainLifetime &&
+        ((flags & SECURITY_FLAG_IGNORE_CERT_DATE_INVALID) || InsideDates(store))) {
+        return 1;
+    }
+    ++verified.verifications;
+    const bool accepted = X509_verify_cert(store) > 0;
+    verified.key = accepted && keyed ? std::move(key) : std::string();
+    verified.at = now;
+    return accepted ? 1 : 0;
+}
 
 CURLcode SetUpSsl(CURL* /*curl*/, void* sslContext, void* userData) {
     auto* ctx = static_cast<SSL_CTX*>(sslContext);
@@ -108,6 +174,7 @@ CURLcode SetUpSsl(CURL* /*curl*/, void* sslContext, void* userData) {
     SSL_CTX_set_cert_store(ctx, setup->store);
     SSL_CTX_set_ex_data(ctx, RequestIndex(), setup->request);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, VerifyCertificate);
+    SSL_CTX_set_cert_verify_callback(ctx, VerifyChain, setup);
     return CURLE_OK;
 }
 
@@ -614,7 +681,7 @@ bool CurlInternet::HttpSendRequest(InternetHandle handle, const std::wstring& he
     if (connectTo) curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo.get());
     SetMethodAndBody(easy, request->method, optional, optionalLength);
 
-    SslSetup ssl{nullptr, request};
+    SslSetup ssl{nullptr, request, &verifiedChain_};
     if (request->secure) {
         ssl.store = TrustStore();
         // curl loads no trust store of its own: the shared one is set in SetUpSsl.

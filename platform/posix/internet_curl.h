@@ -5,8 +5,10 @@
 // and served to InternetReadFile in the sizes asked for. A termination signal
 // ends a transfer in flight within a second. What does not depend on a request
 // lives as long as the adapter: the trust store (authorities read from the
-// system's certificate folder as chains need them) and a TLS session cache.
+// system's certificate folder as chains need them), a TLS session cache and
+// the chain last verified.
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -47,6 +49,8 @@ class CurlInternet : public InternetPort {
     const Timeouts& GetTimeouts() const { return timeouts_; }
     // How often the trust store has been parsed (once per adapter at most).
     int TrustStoreLoads() const { return trustStoreLoads_; }
+    // How often a server's certificate chain has been verified in full.
+    int ChainVerifications() const { return verifiedChain_.verifications; }
 
     InternetHandle InternetOpen(const std::wstring& userAgent, unsigned long accessType,
                                 const wchar_t* proxy, const wchar_t* proxyBypass,
@@ -76,6 +80,14 @@ class CurlInternet : public InternetPort {
     unsigned long GetLastError() override { return lastError_; }
 
     struct Object;  // a session, connection or request
+    // The certificate chain last let through, with what its verification
+    // depended on: a full handshake that presents the same chain under the
+    // same flags takes that result again, as a resumed session does.
+    struct VerifiedChain {
+        std::string key;  // empty: none
+        std::chrono::steady_clock::time_point at;
+        int verifications = 0;
+    };
 
   private:
     Object* Find(InternetHandle handle, int kind);
@@ -89,6 +101,7 @@ class CurlInternet : public InternetPort {
     CURLSH* share_ = nullptr;
     X509_STORE* trustStore_ = nullptr;
     int trustStoreLoads_ = 0;
+    VerifiedChain verifiedChain_;
 };
 
 }  // namespace lumivo

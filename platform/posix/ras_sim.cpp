@@ -1,8 +1,7 @@
 #include "platform/posix/ras_sim.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "base/console.h"
 #include "base/constants.h"
@@ -22,14 +21,33 @@ bool ParseNumber(const std::string& text, long& out) {
 
 bool IsVpnDevice(const std::wstring& deviceName) { return deviceName == vpnDeviceName; }
 
+// A script is a few lines; more than this is not one.
+constexpr std::size_t maxScriptBytes = 64 * 1024;
+
+std::string ReadScript(const std::string& path) {
+    std::string text;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return text;
+    char buffer[4096];
+    std::size_t got = 0;
+    while (text.size() < maxScriptBytes && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    std::fclose(file);
+    if (text.size() > maxScriptBytes) text.resize(maxScriptBytes);
+    return text;
+}
+
 }  // namespace
 
 RasSimScript ParseRasSimScript(const std::string& text, std::vector<int>* ignored) {
     RasSimScript script;
-    std::istringstream lines(text);
-    std::string line;
     int number = 0;
-    while (std::getline(lines, line)) {
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
@@ -62,11 +80,8 @@ RasSim::RasSim(std::string scriptPath) : scriptPath_(std::move(scriptPath)) {}
 
 void RasSim::Refresh() {
     if (!scriptPath_.empty()) {
-        std::ifstream file(scriptPath_);
-        std::stringstream text;
-        if (file) text << file.rdbuf();
         std::vector<int> ignored;
-        script_ = ParseRasSimScript(text.str(), &ignored);
+        script_ = ParseRasSimScript(ReadScript(scriptPath_), &ignored);
         for (int line : ignored) {
             Log("RAS simulation: line " + std::to_string(line) + " of " + scriptPath_ + " ignored");
         }

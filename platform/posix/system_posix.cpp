@@ -14,10 +14,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <set>
 #include <thread>
 
+#include "base/console.h"
 #include "base/constants.h"
 #include "base/text.h"
 #include "platform/posix/service_notify.h"
@@ -251,21 +251,18 @@ std::string PosixSystem::RuntimeDirectory() {
         dir = "/tmp/lumivo-" + std::to_string(geteuid());
     }
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        std::cerr << "Cannot create the runtime folder " << dir << ": " << std::strerror(errno)
-                  << std::endl;
+        LogError("Cannot create the runtime folder " + dir + ": " + std::strerror(errno));
         return "";
     }
     // Another user may have made the folder first (it can sit in /tmp): use
     // it only when it is a real folder of ours, closed to everyone else.
     struct stat info {};
     if (lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
-        std::cerr << "The runtime folder " << dir << " is not a folder owned by this user"
-                  << std::endl;
+        LogError("The runtime folder " + dir + " is not a folder owned by this user");
         return "";
     }
     if ((info.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0) {
-        std::cerr << "Cannot restrict the runtime folder " << dir << ": " << std::strerror(errno)
-                  << std::endl;
+        LogError("Cannot restrict the runtime folder " + dir + ": " + std::strerror(errno));
         return "";
     }
     return dir;
@@ -575,8 +572,7 @@ int PosixSystem::MessageBox(WindowHandle, const std::wstring& text, const std::w
         answer = chosen != nullptr && std::strcmp(chosen, "yes") == 0 ? IDYES : IDNO;
     }
     const char* named = answer == IDYES ? "yes" : answer == IDNO ? "no" : "ok";
-    std::cerr << "Message box [" << ToNarrow(caption) << "] " << ToNarrow(text) << " -> " << named
-              << std::endl;
+    LogError("Message box [" + ToNarrow(caption) + "] " + ToNarrow(text) + " -> " + named);
     return answer;
 }
 

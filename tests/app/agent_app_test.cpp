@@ -91,11 +91,11 @@ TEST_F(AgentAppTest, OutputIsSilencedAfterTheMutexUnlessDebug) {
     EXPECT_THAT(Requests(), Contains("POST devices/7/login"));
 
     console.Clear();
-    std::cout.clear();
+    SetDebugOutput(true);
     EXPECT_FALSE(Run(L"lumivo.exe -d=false"));
     EXPECT_EQ(console.Text(), "");
 
-    std::cout.clear();
+    SetDebugOutput(true);
     EXPECT_FALSE(Run(L"lumivo.exe -d"));
     EXPECT_THAT(console.Lines(), Contains("Id: 7"));
     EXPECT_THAT(console.Lines(), Contains("VPN disconnected successfully"));

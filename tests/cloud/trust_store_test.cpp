@@ -1,6 +1,7 @@
 // The libcurl port's trust store against devcloud: authorities are found in
 // the hashed certificate folder, by name, when a chain needs one.
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -56,8 +57,9 @@ class CertDirEnvironment {
 };
 
 // One GET of the device path over the port itself, with the certificate checks
-// that ignore nothing but the name; the port's last error when it fails.
-unsigned long Get(CurlInternet& internet, const DevCloud& cloud) {
+// that ignore nothing but the name, and the given security flags beside; the
+// port's last error when it fails.
+unsigned long Get(CurlInternet& internet, const DevCloud& cloud, std::uint32_t moreFlags = 0) {
     InternetHandle session =
         internet.InternetOpen(L"ua", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     InternetHandle connection =
@@ -66,6 +68,13 @@ unsigned long Get(CurlInternet& internet, const DevCloud& cloud) {
     InternetHandle request =
         internet.HttpOpenRequest(connection, L"GET", L"/api/", nullptr, nullptr, nullptr,
                                  INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID, 0);
+    if (moreFlags != 0) {
+        std::uint32_t flags = 0;
+        unsigned long length = sizeof flags;
+        internet.InternetQueryOption(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, length);
+        flags |= moreFlags;
+        internet.InternetSetOption(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+    }
     const bool sent = internet.HttpSendRequest(request, L"", 0, nullptr, 0);
     const unsigned long error = sent ? 0 : internet.GetLastError();
     internet.InternetCloseHandle(request);
@@ -92,6 +101,26 @@ TEST(TrustStoreTest, AuthorityIsLookedUpInTheHashedFolderWhenTheChainNeedsIt) {
         EXPECT_EQ(Get(internet, cloud), 0u);  // again, from what the store keeps
         EXPECT_EQ(internet.TrustStoreLoads(), 1);
     }
+}
+
+// Full handshakes only, so that every request meets the server's chain: the
+// chain let through before is taken again only under the same flags, and
+// another server's chain is verified (and refused) on its own.
+TEST(TrustStoreTest, AVerifiedChainIsReusedOnlyForTheSameChainUnderTheSameFlags) {
+    DevCloud cloud;
+    DevCloud forged({"--cert-bad-signature"});
+    ASSERT_TRUE(cloud.Start());
+    ASSERT_TRUE(forged.Start());
+    CurlInternet internet(CurlTimeouts{}, "localhost::127.0.0.1:", false);
+    EXPECT_EQ(Get(internet, cloud, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
+    EXPECT_EQ(Get(internet, cloud, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
+    EXPECT_EQ(internet.ChainVerifications(), 1);
+    // Without the unknown-authority flag the same chain is checked again and refused.
+    EXPECT_EQ(Get(internet, cloud), kInternetInvalidCa);
+    EXPECT_EQ(internet.ChainVerifications(), 2);
+    EXPECT_EQ(Get(internet, cloud, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
+    EXPECT_NE(Get(internet, forged, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
+    EXPECT_EQ(internet.ChainVerifications(), 4);
 }
 
 }  // namespace

@@ -1,37 +1,59 @@
 #pragma once
-// Captures what the agent writes to standard output for the lifetime of the object.
+// Captures what the agent writes to its console for the lifetime of the object.
 
-#include <iostream>
-#include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "base/console.h"
 
 namespace lumivo::test {
 
 class ConsoleCapture {
   public:
-    ConsoleCapture() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
+    ConsoleCapture() : file_(std::tmpfile()), previous_(SetConsoleStream(file_)) {}
     ~ConsoleCapture() {
-        std::cout.rdbuf(previous_);
-        std::cout.clear();
-        std::cerr.clear();
+        SetConsoleStream(previous_);
+        SetDebugOutput(true);
+        if (file_ != nullptr) std::fclose(file_);
     }
     ConsoleCapture(const ConsoleCapture&) = delete;
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
-    std::string Text() const { return buffer_.str(); }
+    std::string Text() const {
+        std::string text;
+        if (file_ == nullptr) return text;
+        std::fflush(file_);
+        std::rewind(file_);
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) {
+            text.append(buffer, got);
+        }
+        std::fseek(file_, 0, SEEK_END);
+        return text;
+    }
     // The lines written so far, without their line feeds.
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
-        std::istringstream in(buffer_.str());
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        const std::string text = Text();
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
         return lines;
     }
-    void Clear() { buffer_.str(std::string()); }
+    // Starts over with an empty capture.
+    void Clear() {
+        if (file_ != nullptr) std::fclose(file_);
+        file_ = std::tmpfile();
+        SetConsoleStream(file_);
+    }
 
   private:
-    std::ostringstream buffer_;
-    std::streambuf* previous_;
+    std::FILE* file_;
+    std::FILE* previous_;
 };
 
 }  // namespace lumivo::test

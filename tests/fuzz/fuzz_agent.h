@@ -2,14 +2,13 @@
 // An agent over in-memory fakes, made once per fuzzing process, with its
 // console output silenced.
 
-#include <iostream>
-
+#include "base/console.h"
 #include "fakes/fake_agent.h"
 
 namespace lumivo::fuzz {
 
 struct FuzzAgent : FakeAgent {
-    FuzzAgent() { std::cout.setstate(std::ios::failbit); }
+    FuzzAgent() { SetDebugOutput(false); }
     // Back to the state of a fresh run, keeping the fakes' folders.
     void Reset() {
         agent.settings = DeviceSettings{};
