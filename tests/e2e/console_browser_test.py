@@ -12,14 +12,15 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from devcloud_run import (AGENT, DEVCLOUD, Agent, Devcloud, host_interfaces,  # noqa: E402
-                          wait_for)
+sys.dont_write_bytecode = True  # no cache beside the sources
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from processes import AGENT, DEVCLOUD, Agent, Devcloud, wait_for  # noqa: E402
 
 try:
     from selenium import webdriver
@@ -32,6 +33,11 @@ except ImportError:
 CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
 CHROMEDRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
 ARTIFACTS = os.environ.get("LUMIVO_ARTIFACTS", tempfile.gettempdir())
+
+
+def host_interfaces():
+    """The host's network interfaces as the kernel names them, loopback left out."""
+    return {name for _, name in socket.if_nameindex() if name != "lo"}
 
 
 def can_run():

@@ -19,8 +19,9 @@ import urllib.parse
 
 import jsonschema
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from devcloud_run import AGENT, DEVCLOUD, Agent, Devcloud, Exchange, wait_for  # noqa: E402
+sys.dont_write_bytecode = True  # no cache beside the sources
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from processes import AGENT, DEVCLOUD, Agent, Devcloud, Exchange, wait_for  # noqa: E402
 
 DESCRIPTION = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "devcloud",
                            "openapi.json")

@@ -15,6 +15,8 @@ import tempfile
 import threading
 import time
 
+from processes import wait_for
+
 
 class Request:
     def __init__(self, head, body):
@@ -78,13 +80,9 @@ class HostilePeer:
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def wait_for(self, what, predicate, timeout):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = predicate(self.requests)
-            if found:
-                return found
-            time.sleep(0.05)
-        raise AssertionError("the peer saw no %s; requests: %r" % (what, self.requests))
+        """The first true value of predicate(the requests so far)."""
+        return wait_for(lambda: "the peer to see a %s; requests: %r" % (what, self.requests),
+                        lambda: predicate(self.requests), timeout, 0.05)
 
     def _accept(self):
         while not self.stopping.is_set():

@@ -13,15 +13,14 @@ printed. Exit status 0 passed, 1 failed.
 import json
 import os
 import shutil
-import signal
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 sys.dont_write_bytecode = True  # no cache beside the sources
-from hostile_peer import HostilePeer, endless, reply, trickle
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from hostile_peer import HostilePeer, endless, reply, trickle  # noqa: E402
+from processes import Child, check  # noqa: E402
 
 ENV = os.environ
 WINE_RUN = ENV.get("LUMIVO_WINE_RUN", "")
@@ -31,9 +30,8 @@ DEVICE_ID = 5
 TOKEN = "good-token"
 
 
-class Agent:
-    """One run of the agent with its own device folder; its console lines are
-    collected with the time each came."""
+class Agent(Child):
+    """One run of the agent with its own device folder."""
 
     def __init__(self, peer, settings):
         if WINE_RUN:
@@ -49,36 +47,7 @@ class Agent:
             command = [WINE_RUN, ENV["LUMIVO_WINE_STATE"], ENV["LUMIVO_AGENT_EXE"]]
         else:
             command = [ENV["LUMIVO_AGENT"]]
-        self.lines = []
-        self.output_bytes = 0
-        self.process = subprocess.Popen(command + ["-d"], cwd=self.root,
-                                        env=environment, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL)
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        for raw in self.process.stdout:
-            self.output_bytes += len(raw)
-            self.lines.append((raw.decode("latin-1").rstrip("\r\n"), time.monotonic()))
-
-    def texts(self):
-        return [text[:200] for text, _ in self.lines]
-
-    def wait_for_lines(self, wanted, timeout, start=0):
-        """Waits for the lines in turn, after line `start`; the index and time of the last."""
-        deadline = time.monotonic() + timeout
-        at, when = start - 1, None
-        for line in wanted:
-            while True:
-                found = [i for i in range(at + 1, len(self.lines)) if self.lines[i][0] == line]
-                if found:
-                    at, when = found[0], self.lines[found[0]][1]
-                    break
-                if time.monotonic() > deadline:
-                    raise AssertionError("no line %r; lines: %r" % (line, self.texts()[start:]))
-                time.sleep(0.05)
-        return at, when
+        super().__init__(command + ["-d"], cwd=self.root, env=environment)
 
     def memory_kb(self, field):
         """VmRSS (now) or VmHWM (the peak so far) of the agent's process, in kB.
@@ -89,20 +58,8 @@ class Agent:
                     return int(line.split()[1])
         return -1
 
-    def stop(self):
-        """SIGTERM, as the tests end the POSIX agent; the exit status."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        try:
-            return self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            return self.process.wait()
-
     def close(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        self.kill()
         if WINE_RUN:
             shutil.rmtree(os.path.join(self.root, "BOOT"), ignore_errors=True)
         else:
@@ -112,11 +69,6 @@ class Agent:
 def enrolled(connections=False):
     return {"id": DEVICE_ID, "password": "pw", "connectionsEnabled": connections,
             "connectionsPassword": "", "vpnEnabled": connections}
-
-
-def check(condition, message):
-    if not condition:
-        raise AssertionError(message)
 
 
 def figure(name, value):
@@ -138,14 +90,14 @@ def scenario_endless():
     peer = HostilePeer(handler)
     agent = Agent(peer, enrolled())
     try:
-        at, _ = agent.wait_for_lines(["Ok 200"], 90)
+        at = agent.wait_for_lines(["Ok 200"], 90)
         time.sleep(1)  # the dialog built and the timers started
         before = agent.memory_kb("VmRSS")
         beats = []
         for round_ in range(3):
-            at, when = agent.wait_for_lines(["Could not read data"], 60, at + 1)
+            at = agent.wait_for_lines(["Could not read data"], 60, at + 1)
             beat = [r for r in peer.requests if r.path.endswith("/heart-beat")][round_]
-            beats.append(when - beat.at)
+            beats.append(agent.times[at] - beat.at)
         peak = agent.memory_kb("VmHWM")
         check(agent.process.poll() is None, "the agent ended")
         figure("resident memory before the endless replies (kB)", before)
@@ -162,7 +114,7 @@ def scenario_endless():
               "the agent took %r bytes" % peer.streamed)
         # Nothing past the ceiling is logged: only the line of the failed read.
         check(agent.output_bytes < 64 * 1024, "%d bytes of output" % agent.output_bytes)
-        check(agent.stop() == 0 or WINE_RUN, "exit status")
+        check(agent.stop(30) == 0 or WINE_RUN, "exit status")
     finally:
         agent.close()
         peer.stop()
@@ -175,11 +127,11 @@ def scenario_trickle():
         'HTTP/1.1 200 OK\r\nContent-Length: 15\r\n\r\n{"token":"ab"}', 20))
     agent = Agent(peer, enrolled())
     try:
-        at, when = agent.wait_for_lines(
+        at = agent.wait_for_lines(
             ["12002", "Could not read data", "Error during login of the device", "Network error"],
             150)
         first = peer.requests[0]
-        waited = agent.lines[at - 3][1] - first.at
+        waited = agent.times[at - 3] - first.at
         figure("seconds until the trickling login was given up", "%.1f" % waited)
         check(115 < waited < 125, "given up after %.1f s" % waited)
     finally:
@@ -208,10 +160,8 @@ def scenario_terminate():
                       15)
         time.sleep(1)
         signalled = time.monotonic()
-        agent.process.send_signal(signal.SIGTERM)
-        code = agent.process.wait(timeout=30)
+        code = agent.stop(30)  # with the last lines read
         ended = time.monotonic() - signalled
-        agent.reader.join(5)  # the last lines
         figure("seconds from SIGTERM during a request to the agent's end", "%.2f" % ended)
         check(code == 0, "exit status %d" % code)
         check(ended < 2.5, "ended %.2f s after the signal" % ended)
@@ -245,18 +195,18 @@ def scenario_injection():
     peer = HostilePeer(handler)
     agent = Agent(peer, enrolled(connections=True))
     try:
-        at, refused = agent.wait_for_lines(
+        at = agent.wait_for_lines(
             ["Ok 200", "Error during login of the device: the reply holds no usable token"], 30)
-        at, _ = agent.wait_for_lines(["Ok 200"], 45, at + 1)
+        at = agent.wait_for_lines(["Ok 200"], 45, at + 1)
         logins = [r for r in peer.requests if r.path == login]
         figure("seconds between the refused login and its retry",
                "%.1f" % (logins[1].at - logins[0].at))
         check(logins[1].at - logins[0].at > 29.5, "retried too soon")
-        at, _ = agent.wait_for_lines(["Connection request without an id ignored"] * len(bad_ids),
-                                     20, at + 1)
+        at = agent.wait_for_lines(["Connection request without an id ignored"] * len(bad_ids),
+                                  20, at + 1)
         peer.wait_for("answer", lambda rs: [r for r in rs if r.method == "PUT"], 20)
         time.sleep(6)  # one more poll and its answers
-        check(agent.stop() == 0, "exit status")
+        check(agent.stop(30) == 0, "exit status")
         for request in peer.requests:
             names = [name for name, _ in request.headers]
             check("x-injected" not in names, "injected header in %r" % request)

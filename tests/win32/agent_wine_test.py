@@ -15,116 +15,38 @@ import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import urllib.request
+
+sys.dont_write_bytecode = True  # no cache beside the sources
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from processes import DEVCLOUD, Child, Devcloud, Failure, check, wait_for  # noqa: E402
 
 ENV = os.environ
 WINE_RUN = ENV.get("LUMIVO_WINE_RUN", "")
 WINE_STATE = ENV.get("LUMIVO_WINE_STATE", "")
 AGENT_EXE = ENV.get("LUMIVO_AGENT_EXE", "")
 UI_DRIVER = ENV.get("LUMIVO_UI_DRIVER_EXE", "")
-DEVCLOUD = ENV.get("LUMIVO_DEVCLOUD", "")
 POSIX_AGENT = ENV.get("LUMIVO_POSIX_AGENT", "")
 ARTIFACTS = ENV.get("LUMIVO_ARTIFACTS", tempfile.gettempdir())
 DRIVE_C = os.path.join(WINE_STATE, "prefix", "drive_c")
 SETTINGS = os.path.join(DRIVE_C, "BOOT", "env.json")
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def wait_for(what, predicate, timeout=40.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.2)
-    raise Failure("timed out waiting for " + what)
-
-
-class Devcloud:
-    """The development service on free loopback ports, in a folder of its own."""
-
-    def __init__(self, *options):
-        self.folder = tempfile.mkdtemp(prefix="lumivo-wine-devcloud-")
-        self.process = subprocess.Popen(
-            [DEVCLOUD, "--port", "0", "--operator-port", "0", "--data-dir", self.folder] +
-            list(options),
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        line = self.process.stdout.readline()
-        found = re.search(r"https://127\.0\.0\.1:(\d+)/api/ operator http://127\.0\.0\.1:(\d+)/", line)
-        check(found, "devcloud did not say where it listens: " + line)
-        self.port = int(found.group(1))
-        self.operator = "http://127.0.0.1:%s" % found.group(2)
-        # The agent's built-in URL names localhost:8443; its connections go here instead.
-        self.connect_to = "localhost:8443:127.0.0.1:%d" % self.port
-
-    def call(self, method, path, body=None):
-        data = json.dumps(body).encode() if body is not None else None
-        request = urllib.request.Request(self.operator + path, data=data, method=method,
-                                         headers={"Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=10) as answer:
-            text = answer.read().decode()
-            return json.loads(text) if text else None
-
-    def log(self):
-        return self.call("GET", "/log")
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-        shutil.rmtree(self.folder, ignore_errors=True)
-
-
 def requests_to(log, method, suffix):
     return [r for r in log if r["method"] == method and r["path"].endswith(suffix)]
 
 
-class Agent:
-    """One run of a Windows program of the build, its console lines collected."""
+class Agent(Child):
+    """lumivo-runtime.exe under Wine, its console lines collected."""
 
-    def __init__(self, devcloud, *arguments, exe=None):
-        self.lines = []
+    def __init__(self, devcloud, *arguments):
         environment = dict(ENV, LUMIVO_CONNECT_TO=devcloud.connect_to if devcloud else "")
         # C:\ is the current drive's root, so "\BOOT\env.json" is C:\BOOT\env.json.
-        self.process = subprocess.Popen(
-            [WINE_RUN, WINE_STATE, exe or AGENT_EXE] + list(arguments), cwd=DRIVE_C,
-            env=environment, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        for raw in self.process.stdout:
-            self.lines.append(raw.decode("latin-1").rstrip("\n"))
-
-    def wait(self, timeout=30):
-        try:
-            code = self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            raise Failure("the program did not end; its lines: %r" % self.lines)
-        self.reader.join(5)
-        return code
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        super().__init__([WINE_RUN, WINE_STATE, AGENT_EXE] + list(arguments), cwd=DRIVE_C,
+                         env=environment)
 
 
 def driver(*arguments):
@@ -141,7 +63,12 @@ def ui_state():
 
 
 def wait_for_window():
-    return wait_for("the window titled Lumivo Runtime", ui_state)
+    return wait_for("the window titled Lumivo Runtime", ui_state, 40)
+
+
+def wait_for_state(what, predicate, timeout=15):
+    return wait_for(what, lambda: (lambda s: s if s and predicate(s) else None)(ui_state()),
+                    timeout)
 
 
 def fresh_device():
@@ -305,14 +232,12 @@ def scenario_ui(devcloud):
         check(state["options.1022.enabled"] == "0", "Save enabled at the start")
         driver("click", "1006")
         driver("click", "1006")
-        state = wait_for("Save enabled", lambda: (lambda s: s if s and s["options.1022.enabled"]
-                                                  == "1" else None)(ui_state()), 5)
+        state = wait_for_state("Save enabled", lambda s: s["options.1022.enabled"] == "1", 5)
         check(state["options.1006.checked"] == "0", "a double toggle left the box checked")
         driver("click", "1008")
         time.sleep(0.5)
         driver("click", "1022")
-        wait_for("Save disabled again",
-                 lambda: (lambda s: s and s["options.1022.enabled"] == "0")(ui_state()), 5)
+        wait_for_state("Save disabled again", lambda s: s["options.1022.enabled"] == "0", 5)
         saved = read_settings()
         check(saved["vpnEnabled"] is True and saved["connectionsEnabled"] is False and
               saved["id"] == settings["id"] and saved["password"] == settings["password"],
@@ -322,7 +247,7 @@ def scenario_ui(devcloud):
         # OK hides the dialog; a tap on the tray icon brings it back on the
         # General tab, from any tab; a double tap does nothing more.
         driver("ok")
-        wait_for("the dialog hidden", lambda: (lambda s: s and s["visible"] == "0")(ui_state()), 5)
+        wait_for_state("the dialog hidden", lambda s: s["visible"] == "0", 5)
         check(agent.process.poll() is None, "OK ended the agent")
         check("result=0" in driver("doubletap")[1], "a double tap was handled")
         check(ui_state()["visible"] == "0", "a double tap showed the dialog")
@@ -386,11 +311,6 @@ class Screen:
     def click(self, centre):
         x, y = centre.split()
         check(xdotool("mousemove", "--sync", x, y, "click", "1")[0] == 0, "xdotool click")
-
-
-def wait_for_state(what, predicate, timeout=15):
-    return wait_for(what, lambda: (lambda s: s if s and predicate(s) else None)(ui_state()),
-                    timeout)
 
 
 def check_layout():
@@ -504,26 +424,24 @@ def scenario_console_parity(devcloud):
     windows = Agent(devcloud, "-d")
     try:
         wait_for_window()
-        wait_for("two heart-beats", lambda: len(requests_to(devcloud.log(), "GET", "/heart-beat")) >= 2)
+        wait_for("two heart-beats",
+                 lambda: len(requests_to(devcloud.log(), "GET", "/heart-beat")) >= 2, 40)
         quit_through_exit_command(windows)
     finally:
         windows.kill()
     # POSIX: the same run against a fresh service; SIGTERM is its exit command.
     other = Devcloud()
     root = tempfile.mkdtemp(prefix="lumivo-wine-posix-")
+    posix = Child([POSIX_AGENT, "-d"], env=dict(ENV, LUMIVO_CONNECT_TO=other.connect_to,
+                                                LUMIVO_DEVICE_ROOT=root, LUMIVO_RUNTIME_DIR=root))
     try:
-        environment = dict(ENV, LUMIVO_CONNECT_TO=other.connect_to, LUMIVO_DEVICE_ROOT=root,
-                           LUMIVO_RUNTIME_DIR=root)
-        posix = subprocess.Popen([POSIX_AGENT, "-d"], env=environment, stdout=subprocess.PIPE,
-                                 stderr=subprocess.DEVNULL)
-        wait_for("two heart-beats", lambda: len(requests_to(other.log(), "GET", "/heart-beat")) >= 2)
-        posix.send_signal(signal.SIGTERM)
-        out, _ = posix.communicate(timeout=30)
-        posix_lines = out.decode("latin-1").splitlines()
+        wait_for("two heart-beats",
+                 lambda: len(requests_to(other.log(), "GET", "/heart-beat")) >= 2, 40)
     finally:
+        posix.stop(30)
         other.stop()
         shutil.rmtree(root, ignore_errors=True)
-    a, b = normalised(windows.lines), normalised(posix_lines)
+    a, b = normalised(windows.lines), normalised(posix.lines)
     check("Ok 200" in a and "VPN disconnected successfully" in a, "a short run: %r" % a)
     check(a == b, "console lines differ:\nWindows %r\nPOSIX   %r" % (a, b))
 
