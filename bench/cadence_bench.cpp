@@ -1,6 +1,7 @@
 // The agent beside the floor at the real cadence: each of the four clients
 // (agent and floor, sessions resumed and full handshakes) makes one tick every
-// 5 s, a quarter period apart, so every tick starts from caches that other
+// 5 s, a quarter period apart (agent and floor of a pair take turns going
+// first), so every tick starts from caches that other
 // work has had time to cool, as in service. The CPU of each tick is the
 // process's on-CPU time from the scheduler around it. Prints one JSON line per
 // client: {"client":..., "ticks":N, "cpuMsMedian":..., "cpuMsMean":...}.
@@ -60,9 +61,12 @@ int main(int argc, char** argv) {
         for (std::size_t k = 0; k < clients.size(); ++k) {
             std::this_thread::sleep_until(start + tick * period +
                                           k * period / static_cast<int>(clients.size()));
+            // Every other round the floor goes before the agent of its pair:
+            // whoever goes second finds the libraries' code that both use warmer.
+            Client& client = clients[tick % 2 == 0 ? k : k ^ 1];
             const double before = ProcessCpuMs();
-            clients[k].tick();
-            clients[k].cpuMs.push_back(ProcessCpuMs() - before);
+            client.tick();
+            client.cpuMs.push_back(ProcessCpuMs() - before);
         }
     }
     for (Client& client : clients) {

@@ -18,6 +18,7 @@ import shutil
 import subprocess
 import sys
 
+sys.dont_write_bytecode = True  # no cache beside the sources
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "win32"))
 import agent_wine_test as wine  # noqa: E402
 
