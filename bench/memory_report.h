@@ -4,12 +4,12 @@
 // and at the end where the resident pages are, summed by mapping (each shared
 // library, the executable, the heap, other anonymous memory).
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "base/constants.h"
@@ -37,15 +37,22 @@ bool EnrolForTicks(Client& client, const char* name, std::string& token, std::st
     return true;
 }
 
+// Read with C streams: C++ file streams would bring the C++ locales into the
+// process and add their pages to every client's figures.
+
 // A /proc/self/status figure in kB ("VmRSS", "VmHWM").
 inline long StatusKb(const std::string& name) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.compare(0, name.size() + 1, name + ":") == 0) {
-            return std::atol(line.c_str() + name.size() + 1);
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return -1;
+    long kb = -1;
+    const std::string key = name + ":";
+    for (char line[256]; kb < 0 && std::fgets(line, sizeof line, status) != nullptr;) {
+        if (key.compare(0, key.size(), line, std::min(key.size(), std::strlen(line))) == 0) {
+            kb = std::atol(line + key.size());
         }
     }
-    return -1;
+    std::fclose(status);
+    return kb;
 }
 
 inline void PrintCheckpoint(const char* client, int ticks) {
@@ -57,25 +64,30 @@ inline void PrintCheckpoint(const char* client, int ticks) {
 // Rss of /proc/self/smaps summed by the mapped file's name ("[anon]" for
 // memory that maps no file).
 inline void PrintMappings(const char* client) {
-    std::ifstream smaps("/proc/self/smaps");
+    std::FILE* smaps = std::fopen("/proc/self/smaps", "r");
     std::map<std::string, long> kb;
     std::string current = "[anon]";
-    for (std::string line; std::getline(smaps, line);) {
-        if (line.compare(0, 4, "Rss:") == 0) {
-            kb[current] += std::atol(line.c_str() + 4);
-        } else if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
-                   line.find('-') < line.find(' ')) {
+    for (char line[4096]; smaps != nullptr && std::fgets(line, sizeof line, smaps) != nullptr;) {
+        const char* space = std::strchr(line, ' ');
+        const char* dash = std::strchr(line, '-');
+        if (std::strncmp(line, "Rss:", 4) == 0) {
+            kb[current] += std::atol(line + 4);
+        } else if (std::isxdigit(static_cast<unsigned char>(line[0])) && dash != nullptr &&
+                   space != nullptr && dash < space) {
             // "start-end perms offset dev inode [path]"
-            std::istringstream fields(line);
-            std::string range, perms, offset, dev, inode, path;
-            fields >> range >> perms >> offset >> dev >> inode;
-            std::getline(fields >> std::ws, path);
+            int pathAt = 0;
+            std::sscanf(line, "%*s %*s %*s %*s %*s %n", &pathAt);
+            std::string path = pathAt > 0 ? line + pathAt : "";
+            while (!path.empty() && std::isspace(static_cast<unsigned char>(path.back()))) {
+                path.pop_back();
+            }
             const std::size_t slash = path.rfind('/');
             current = path.empty()                 ? "[anon]"
                       : slash == std::string::npos ? path
                                                    : path.substr(slash + 1);
         }
     }
+    if (smaps != nullptr) std::fclose(smaps);
     std::printf("{\"client\":\"%s\",\"mappings\":{", client);
     const char* separator = "";
     for (const auto& [name, size] : kb) {

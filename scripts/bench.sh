@@ -2,11 +2,11 @@
 # Builds the benchmarks (Release, in build/bench), starts devclouds of its own
 # on free loopback ports, runs every measurement in one go and prints the
 # tables (Markdown), the like-for-like ratios first.
-# Usage: scripts/bench.sh [repetitions, default 5] [ticks at the 5 s cadence, default 12]
+# Usage: scripts/bench.sh [repetitions, default 5] [ticks at the 5 s cadence, default 24]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repetitions=${1:-5}
-cadence_ticks=${2:-12}
+cadence_ticks=${2:-24}
 bash scripts/setup.sh >&2
 mkdir -p build
 
@@ -132,7 +132,7 @@ for run, a, f, label in [
         ("tight loop", ms(agent_full, "cpu_time"), ms(floor_full, "cpu_time"), "full handshakes")]:
     print(f"| {run} | {label} | {a:.2f} | {f:.2f} | **{a / f:.2f}** |")
 print(f"\nCadence: {cadence['AgentResumed']['ticks']} ticks of each client, each client once every 5 s, "
-      "a quarter period apart; on-CPU time of the process around each tick, medians. "
+      "a quarter period apart, agent and floor of a pair taking turns to go first; on-CPU time of the process around each tick, medians. "
       f"Tight loop: ticks back to back, medians of {repetitions} interleaved repetitions.\n")
 
 cpu = platform.processor() or "?"

@@ -41,6 +41,10 @@ DEPENDS = {"lumivo-runtime": ["libc6", "libcjson1", "libssl3"],
            "lumivo-devcloud": ["libc6", "libsqlite3-0", "libssl3"]}
 # The agent carries its own libcurl and loads libsystemd only under systemd.
 NOT_DEPENDS = {"lumivo-runtime": ["libcurl4", "libsystemd0"], "lumivo-devcloud": []}
+# The only shared libraries the packaged agent may load, and the C++ stream
+# start-up it must not carry (it brings the C++ locales, some 200 kB resident).
+AGENT_LIBRARIES = ("libc.so", "libm.so", "libcrypto.so", "libssl.so", "libcjson.so")
+STREAM_START_UP = "_ZNSt8ios_base4InitC1Ev"
 failures = []
 
 
@@ -160,6 +164,16 @@ def run_agent_as_unit(root, folders, port, operator):
           "the agent's lines: %r" % lines)
 
 
+def check_agent_binary(agent):
+    """The packaged agent's libraries; its symbols from the build (the package's is stripped)."""
+    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]",
+                        run("readelf", "-d", agent).stdout)
+    check(needed and all(n.startswith(AGENT_LIBRARIES) for n in needed),
+          "the agent loads %r" % needed)
+    symbols = run("nm", os.path.join(BUILD, "platform/posix/lumivo-runtime")).stdout
+    check(symbols and STREAM_START_UP not in symbols, "the agent carries the C++ stream start-up")
+
+
 def main():
     work = tempfile.mkdtemp(prefix="lumivo-deb-test-")
     try:
@@ -184,6 +198,7 @@ def main():
         root = os.path.join(work, "root")
         for deb in debs.values():
             run("dpkg-deb", "-x", deb, root)
+        check_agent_binary(os.path.join(root, "usr/bin/lumivo-runtime"))
         units = os.path.join(root, "usr/lib/systemd/system")
         for unit in os.listdir("/usr/lib/systemd/system"):
             if not os.path.exists(os.path.join(units, unit)):
