@@ -40,6 +40,17 @@ std::string ToNarrow(const std::wstring& text) {
 // on the board and every target built here.
 static_assert(sizeof(int) == sizeof(std::int32_t), "int must be 32 bits");
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::string IntToText(std::int32_t value) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%d", static_cast<int>(value));

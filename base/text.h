@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <cjson/cJSON.h>
 
@@ -14,6 +15,8 @@ std::wstring ToWide(const std::string& text);
 // Wide to narrow, keeping the low 8 bits of each character.
 std::string ToNarrow(const std::wstring& text);
 std::string IntToText(std::int32_t value);
+// The lines of a text without their line feeds; a last line needs none.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // The parsed tree, owned by the caller (cJSON_Delete), or null when the text is not JSON.
 cJSON* ParseJson(const std::string& text);

@@ -98,6 +98,14 @@ int VerifyCertificate(int preverifyOk, X509_STORE_CTX* store) {
 // the certificate folder counts within the hour.
 constexpr std::chrono::hours kVerifiedChainLifetime{1};
 
+// The certificates the server sent, its own first.
+std::vector<X509*> SentCertificates(X509_STORE_CTX* store) {
+    std::vector<X509*> sent{X509_STORE_CTX_get0_cert(store)};
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_untrusted(store);
+    for (int i = 0; i < sk_X509_num(chain); ++i) sent.push_back(sk_X509_value(chain, i));
+    return sent;
+}
+
 // What a chain's verification depends on: the request's security flags, the
 // host name the verification itself checks (if any) and every certificate the
 // server sent (DER delimits itself, so the concatenation is unambiguous).
@@ -105,33 +113,23 @@ bool ChainKey(X509_STORE_CTX* store, std::uint32_t flags, std::string& key) {
     key.assign(reinterpret_cast<const char*>(&flags), sizeof flags);
     const char* host = X509_VERIFY_PARAM_get0_host(X509_STORE_CTX_get0_param(store), 0);
     key.append(host != nullptr ? host : "").push_back('\0');
-    auto append = [&key](X509* cert) {
+    for (X509* cert : SentCertificates(store)) {
         unsigned char* der = nullptr;
-        const int length = i2d_X509(cert, &der);
+        const int length = cert != nullptr ? i2d_X509(cert, &der) : 0;
         if (length <= 0) return false;
         key.append(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
         OPENSSL_free(der);
-        return true;
-    };
-    X509* leaf = X509_STORE_CTX_get0_cert(store);
-    if (leaf == nullptr || !append(leaf)) return false;
-    STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(store);
-    for (int i = 0; i < sk_X509_num(sent); ++i) {
-        if (!append(sk_X509_value(sent, i))) return false;
     }
     return true;
 }
 
 // True when every certificate the server sent is inside its dates now.
 bool InsideDates(X509_STORE_CTX* store) {
-    auto inside = [](const X509* cert) {
-        return X509_cmp_current_time(X509_get0_notBefore(cert)) < 0 &&
-               X509_cmp_current_time(X509_get0_notAfter(cert)) > 0;
-    };
-    if (!inside(X509_STORE_CTX_get0_cert(store))) return false;
-    STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(store);
-    for (int i = 0; i < sk_X509_num(sent); ++i) {
-        if (!inside(sk_X509_value(sent, i))) return false;
+    for (const X509* cert : SentCertificates(store)) {
+        if (X509_cmp_current_time(X509_get0_notBefore(cert)) >= 0 ||
+            X509_cmp_current_time(X509_get0_notAfter(cert)) <= 0) {
+            return false;
+        }
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "base/console.h"
 #include "base/constants.h"
+#include "base/text.h"
 
 namespace lumivo {
 
@@ -43,11 +44,7 @@ std::string ReadScript(const std::string& path) {
 RasSimScript ParseRasSimScript(const std::string& text, std::vector<int>* ignored) {
     RasSimScript script;
     int number = 0;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (std::string line : SplitLines(text)) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/console.h"
+#include "base/text.h"
 
 namespace lumivo::test {
 
@@ -33,17 +34,7 @@ class ConsoleCapture {
         return text;
     }
     // The lines written so far, without their line feeds.
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        const std::string text = Text();
-        for (std::size_t start = 0; start < text.size();) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            lines.push_back(text.substr(start, end - start));
-            start = end + 1;
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return SplitLines(Text()); }
     // Starts over with an empty capture.
     void Clear() {
         if (file_ != nullptr) std::fclose(file_);
