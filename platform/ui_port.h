@@ -18,7 +18,7 @@ namespace lumivo {
 
 typedef void* IconHandle;
 
-// The procedure of one window, a dialog's or a plain window's. OnMessage
+// The procedure of one window, a dialog's or a plain window's. HandleMessage
 // gives true when it handled the message and then puts the answer for the
 // sender into `result` (for WM_INITDIALOG: whether the platform should set
 // the default focus); false leaves the message to the platform's default
@@ -26,8 +26,8 @@ typedef void* IconHandle;
 // window is destroyed.
 class WindowProcedure {
   public:
-    virtual bool OnMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam,
-                           intptr& result) = 0;
+    virtual bool HandleMessage(WindowHandle window, unsigned message, uintptr wParam,
+                               intptr lParam, intptr& result) = 0;
 
   protected:
     ~WindowProcedure() {}
