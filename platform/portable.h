@@ -2,7 +2,7 @@
 // The few things that the board's compiler (C++03 with TR1, a C library
 // without <stdint.h>) and today's compilers both need from us: fixed-width
 // integer types, a base for classes that must not be copied, and a check at
-// compile time.
+// compile time, and an owner of one object.
 
 #include <cstddef>
 
@@ -46,6 +46,26 @@ class NonCopyable {
   private:
     NonCopyable(const NonCopyable&);
     NonCopyable& operator=(const NonCopyable&);
+};
+
+// Owns one object made with `new` and deletes it when the owner goes (or is
+// given another object).
+template <class T>
+class Owned : private NonCopyable {
+  public:
+    explicit Owned(T* object = NULL) : object_(object) {}
+    ~Owned() { delete object_; }
+    void Reset(T* object = NULL) {
+        if (object == object_) return;
+        delete object_;
+        object_ = object;
+    }
+    T* Get() const { return object_; }
+    T* operator->() const { return object_; }
+    T& operator*() const { return *object_; }
+
+  private:
+    T* object_;
 };
 
 }  // namespace lumivo
