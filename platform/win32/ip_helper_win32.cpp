@@ -6,14 +6,12 @@
 
 namespace lumivo {
 
-enum {
 #ifdef _WIN32_WCE
-    // Compact 7: its 64-bit time_t makes the record 8 bytes longer than 32-bit Windows'.
-    adapterLayoutCheck = CompileCheck<sizeof(IP_ADAPTER_INFO) == adapterRecordSize>::holds
+// Compact 7: its 64-bit time_t makes the record 8 bytes longer than 32-bit Windows'.
+enum { adapterLayoutCheck = CompileCheck<sizeof(IP_ADAPTER_INFO) == adapterRecordSize>::holds };
 #elif !defined(_WIN64)
-    adapterLayoutCheck = CompileCheck<sizeof(IP_ADAPTER_INFO) == 640>::holds
+enum { adapterLayoutCheck = CompileCheck<sizeof(IP_ADAPTER_INFO) == 640>::holds };
 #endif
-};
 
 unsigned long Win32IpHelper::GetAdaptersInfo(AdapterList* list, unsigned long& size) {
     // The platform's records, in a buffer of the size the caller offers.
