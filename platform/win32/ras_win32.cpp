@@ -33,6 +33,14 @@ bool CopyField(const std::wstring& text, wchar_t (&field)[N]) {
     return true;
 }
 
+// A writable copy of a text, zero-terminated, for the RAS calls that take
+// their texts as LPWSTR.
+std::vector<wchar_t> Writable(const std::wstring& text) {
+    std::vector<wchar_t> copy(text.begin(), text.end());
+    copy.push_back(L'\0');
+    return copy;
+}
+
 // A notifier type that makes RasDial synchronous: no notifier is given.
 const DWORD synchronousDial = 0xFFFFFFFF;
 
@@ -67,7 +75,8 @@ unsigned long Win32Ras::RasGetConnectStatus(RasConnHandle connection, RasConnSta
 }
 
 unsigned long Win32Ras::RasDeleteEntry(const std::wstring& entryName) {
-    return ::RasDeleteEntry(NULL, entryName.c_str());
+    std::vector<wchar_t> name = Writable(entryName);
+    return ::RasDeleteEntry(NULL, &name[0]);
 }
 
 unsigned long Win32Ras::RasHangUp(RasConnHandle connection) {
@@ -87,7 +96,8 @@ unsigned long Win32Ras::RasSetEntryProperties(const std::wstring& entryName, con
         return errorInvalidParameter;
     }
     BYTE* info = deviceInfo.empty() ? NULL : const_cast<BYTE*>(&deviceInfo[0]);
-    return ::RasSetEntryProperties(NULL, entryName.c_str(), &record, sizeof record, info,
+    std::vector<wchar_t> name = Writable(entryName);
+    return ::RasSetEntryProperties(NULL, &name[0], &record, sizeof record, info,
                                    static_cast<DWORD>(deviceInfo.size()));
 }
 

@@ -57,23 +57,24 @@
 // The desktop headers reach the RAS calls through macros (RasDial for
 // RasDialW), undone above for the ports' members. Compact's headers declare
 // the calls under the plain names, Unicode only; these give the desktop the
-// same names, so one adapter serves both.
+// same names and Compact's parameter types (texts not const), so one adapter
+// serves both.
 inline DWORD RasEnumConnections(LPRASCONN connections, LPDWORD bytes, LPDWORD count) {
     return ::RasEnumConnectionsW(connections, bytes, count);
 }
 inline DWORD RasGetConnectStatus(HRASCONN connection, LPRASCONNSTATUS status) {
     return ::RasGetConnectStatusW(connection, status);
 }
-inline DWORD RasDeleteEntry(LPCWSTR phoneBook, LPCWSTR entryName) {
+inline DWORD RasDeleteEntry(LPWSTR phoneBook, LPWSTR entryName) {
     return ::RasDeleteEntryW(phoneBook, entryName);
 }
 inline DWORD RasHangUp(HRASCONN connection) { return ::RasHangUpW(connection); }
-inline DWORD RasSetEntryProperties(LPCWSTR phoneBook, LPCWSTR entryName, LPRASENTRY entry,
+inline DWORD RasSetEntryProperties(LPWSTR phoneBook, LPWSTR entryName, LPRASENTRY entry,
                                    DWORD entrySize, LPBYTE deviceInfo, DWORD deviceInfoSize) {
     return ::RasSetEntryPropertiesW(phoneBook, entryName, entry, entrySize, deviceInfo,
                                     deviceInfoSize);
 }
-inline DWORD RasDial(LPRASDIALEXTENSIONS extensions, LPCWSTR phoneBook, LPRASDIALPARAMS params,
+inline DWORD RasDial(LPRASDIALEXTENSIONS extensions, LPWSTR phoneBook, LPRASDIALPARAMS params,
                      DWORD notifierType, LPVOID notifier, LPHRASCONN connection) {
     return ::RasDialW(extensions, phoneBook, params, notifierType, notifier, connection);
 }
