@@ -19,6 +19,13 @@ class UiPort;
 
 struct DeviceSettings {
     DeviceSettings() : id(0), connectionsEnabled(false), vpnEnabled(false) {}
+    DeviceSettings(int32 id, const std::string& password, bool connectionsEnabled,
+                   const std::string& connectionsPassword, bool vpnEnabled)
+        : id(id),
+          password(password),
+          connectionsEnabled(connectionsEnabled),
+          connectionsPassword(connectionsPassword),
+          vpnEnabled(vpnEnabled) {}
     int32 id;
     std::string password;
     bool connectionsEnabled;
@@ -38,6 +45,9 @@ class MainDialogView {
 // ones they exercise.
 struct Ports {
     Ports() : system(NULL), files(NULL), internet(NULL), ras(NULL), ipHelper(NULL), ui(NULL) {}
+    Ports(SystemPort* system, FilePort* files, InternetPort* internet, RasPort* ras,
+          IpHelperPort* ipHelper, UiPort* ui)
+        : system(system), files(files), internet(internet), ras(ras), ipHelper(ipHelper), ui(ui) {}
     SystemPort* system;
     FilePort* files;
     InternetPort* internet;

@@ -17,6 +17,8 @@ typedef uintptr TimerId;
 // One message of the loop, field for field like the platform's MSG.
 struct Message {
     Message() : window(NULL), message(0), wParam(0), lParam(0) {}
+    Message(WindowHandle window, unsigned message, uintptr wParam, intptr lParam)
+        : window(window), message(message), wParam(wParam), lParam(lParam) {}
     WindowHandle window;
     unsigned message;
     uintptr wParam;

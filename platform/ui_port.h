@@ -134,6 +134,8 @@ inline uintptr MakeWParam(unsigned low, unsigned high) {
 // RECT.
 struct Rect {
     Rect() : left(0), top(0), right(0), bottom(0) {}
+    Rect(int32 left, int32 top, int32 right, int32 bottom)
+        : left(left), top(top), right(right), bottom(bottom) {}
     int32 left;
     int32 top;
     int32 right;
