@@ -9,8 +9,8 @@
 
 #include "platform/win32/system_win32.h"
 #include "platform/win32/ui_win32.h"
-#include "resources/resource.h"
 #include "platform/win32/windows_api.h"
+#include "resources/resource.h"
 
 namespace lumivo {
 namespace {
