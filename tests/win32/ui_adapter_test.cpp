@@ -46,6 +46,22 @@ TEST(Win32Ui, PlainWindowReachesItsProcedureFromCreateToDestroy) {
     EXPECT_EQ(procedure.messages.size(), seen);
 }
 
+TEST(Win32Ui, WindowsThatOutliveTheAdapterNoLongerReachTheirProcedures) {
+    RecordingProcedure procedure;
+    HWND window;
+    {
+        Win32Ui ui;
+        ui.RegisterClass(L"LumivoUiTestOutliving");
+        window = static_cast<HWND>(ui.CreateWindowEx(0, L"LumivoUiTestOutliving", L"", WS_POPUP, 0,
+                                                     0, 0, 0, NULL, procedure));
+        ASSERT_NE(window, nullptr);
+    }
+    const std::size_t seen = procedure.messages.size();
+    EXPECT_EQ(::SendMessageW(window, WM_APP, 0, 0), 0);
+    ::DestroyWindow(window);
+    EXPECT_EQ(procedure.messages.size(), seen);
+}
+
 TEST(Win32Ui, DialogAndItsPageReachTheirProceduresFromInitDialogToDestroy) {
     Win32System system;
     Win32Ui ui(&system);
