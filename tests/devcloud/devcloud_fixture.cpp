@@ -146,10 +146,9 @@ bool DevCloud::Start() {
                                      std::to_string(operatorPort_),
                                      "--data-dir",
                                      dataDir_};
-    std::size_t lines = 1;
+    const std::size_t lines = 2;  // where it listens, and the console's address
     bool secretGiven = false;
     for (std::size_t i = 0; i < extraArgs_.size(); ++i) {
-        if (extraArgs_[i] == "--operator-bind") lines = 2;
         if (extraArgs_[i] == "--enrolment-secret" && i + 1 < extraArgs_.size()) {
             secretGiven = true;
             enrolmentSecret_ = extraArgs_[i + 1];
@@ -174,7 +173,7 @@ bool DevCloud::Start() {
         close(out[0]);
         return false;
     }
-    // The line it prints once it listens, and the token's after it.
+    // The line it prints once it listens, and the console's after it.
     std::string output;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n')) < lines) {
@@ -190,7 +189,7 @@ bool DevCloud::Start() {
     }
     close(out[0]);
     line_ = output.substr(0, output.find('\n'));
-    tokenLine_ = lines == 2 && line_.size() < output.size()
+    tokenLine_ = line_.size() < output.size()
                      ? output.substr(line_.size() + 1, output.find('\n', line_.size() + 1) -
                                                            line_.size() - 1)
                      : "";

@@ -87,8 +87,8 @@ class DevCloud {
     DevCloud(const DevCloud&) = delete;
     DevCloud& operator=(const DevCloud&) = delete;
 
-    // Starts the binary and waits up to 10 s for its listening line (and
-    // its token line, with "--operator-bind").
+    // Starts the binary and waits up to 10 s for its listening line and
+    // the console's address after it.
     bool Start();
     // Sends the signal (SIGTERM unless told) and waits; true when it ended
     // with status 0.
@@ -108,9 +108,10 @@ class DevCloud {
     const std::string& dataDir() const { return dataDir_; }
     std::string certFile() const;  // the normal certificate, "<dataDir>/cert.pem"
     const std::string& listeningLine() const { return line_; }
+    // "devcloud console http://HOST:PORT/?token=TOKEN"
     const std::string& tokenLine() const { return tokenLine_; }
-    // The operator token read from the data folder after the start (empty
-    // without "--operator-bind"); Operator() sends it. Tests may swap it.
+    // The operator token read from the data folder after the start;
+    // Operator() sends it. Tests may swap it.
     const std::string& operatorToken() const { return operatorToken_; }
     void UseOperatorToken(const std::string& token) { operatorToken_ = token; }
 
