@@ -640,9 +640,26 @@ void TlsFront::ServeConnection(int fd, bool refuse) {
     const Clock::time_point headDeadline =
         After(refuse ? refusalTimeoutSeconds : headTimeoutSeconds);
     if (!SslAccept(ssl.get(), headDeadline)) return;
-    if (Exchange(ssl.get(), refuse, headDeadline)) {
-        ERR_clear_error();
-        SSL_shutdown(ssl.get());
+    if (!Exchange(ssl.get(), refuse, headDeadline)) return;
+    ERR_clear_error();
+    SSL_shutdown(ssl.get());
+    // A client still sending a body that was refused would get a reset,
+    // which may throw away the refusal before it reads it: take in (and drop)
+    // what it still sends, for a short while.
+    ::shutdown(fd, SHUT_WR);
+    const Clock::time_point drainDeadline = After(1);
+    char sink[16384];
+    std::size_t drained = 0;
+    for (;;) {
+        const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   drainDeadline - Clock::now())
+                                   .count();
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || drained > maxBodyBytes || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+        const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+        if (n <= 0) break;
+        drained += static_cast<std::size_t>(n);
     }
 }
 
