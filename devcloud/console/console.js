@@ -139,7 +139,7 @@
           ' ', when(d.lastPoll)),
         el('td', { class: 'vpn' }, vpnUp(d.id) ? badge('VPN up', 'vpn-created') : '—'),
         el('td', {}, d.typeCode + ' ' + d.version),
-        el('td', {}, el('span', { class: 'password' }, shown ? d.password : '••••••'), ' ', toggle),
+        el('td', { class: 'wrap' }, el('span', { class: 'password' }, shown ? d.password : '••••••'), ' ', toggle),
         el('td', {}, el('button', {
           type: 'button', class: 'delete', onclick: () => {
             if (!confirm('Delete device ' + d.id + '? Its requests end and it can no longer sign in.')) return;
