@@ -16,6 +16,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
@@ -448,12 +449,16 @@ TEST(DevCloudConnections, HostileClientsNeitherHoldTheServiceNorBloatIt) {
     }
     std::vector<int> crowd;
     for (int i = 0; i < 200; ++i) crowd.push_back(Connect(port, "127.0.0.5"));
-    usleep(500000);
+    // Those past the address's share are closed at once; the rest wait.
+    const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     for (int fd : crowd) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            settled - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
         char byte;
-        timeval tv{0, 1000};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        if (fd >= 0 && recv(fd, &byte, 1, 0) == 0) ++crowdClosedAtOnce;
+        if (fd >= 0 && poll(&p, 1, std::max<int>(0, static_cast<int>(left.count()))) > 0 &&
+            recv(fd, &byte, 1, 0) == 0)
+            ++crowdClosedAtOnce;
     }
 
     for (int i = 0; i < 5; ++i) {
@@ -461,7 +466,7 @@ TEST(DevCloudConnections, HostileClientsNeitherHoldTheServiceNorBloatIt) {
         int id = 0;
         std::string password, token;
         EXPECT_TRUE(cloud.Enrol(id, password, token)) << i;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << i;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << i;
         EXPECT_EQ(200, cloud.Operator("GET", "log?last=50").status);
         sleep(1);
     }
