@@ -11,6 +11,7 @@
 #include "devcloud/json_reply.h"
 #include "devcloud/service.h"
 #include "devcloud/store.h"
+#include "devcloud/wire.h"
 
 namespace lumivo::devcloud {
 
@@ -130,6 +131,8 @@ void CheckRequests(Store& store, const httplib::Request& req, httplib::Response&
     if (deviceId == 0) return;
     Device device;
     if (!store.FindDevice(deviceId, device)) return SendMessage(res, 404, "Unknown device");
+    // It polls, so its connections are on, whatever the password it sent.
+    store.SetLastPoll(deviceId, NowMs());
     std::string password;
     FormTail(req.body, "password", password);
     if (password != device.connectionsPassword)
@@ -175,29 +178,43 @@ void DisconnectAll(Store& store, const httplib::Request& req, httplib::Response&
 
 }  // namespace
 
-void InstallDeviceRoutes(httplib::Server& server, Store& store, const DeviceSettings& settings) {
+DeviceService::DeviceService(Store& store, const DeviceSettings& settings) {
     const std::string p = EscapeRegex(settings.prefix);
     const std::string secret = settings.enrolmentSecret;
     Store* s = &store;
-    server.Post(p + "devices", [s, secret](const httplib::Request& q, httplib::Response& r) {
-        Enrol(*s, secret, q, r);
-    });
-    server.Post(p + R"(devices/([^/]+)/login)",
-                [s, secret](const httplib::Request& q, httplib::Response& r) {
-                    Login(*s, secret, q, r);
-                });
-    server.Get(p + R"(devices/([^/]+)/heart-beat)",
-               [s](const httplib::Request& q, httplib::Response& r) { HeartBeat(*s, q, r); });
-    server.Post(p + "connections/check-requests",
-                [s](const httplib::Request& q, httplib::Response& r) { CheckRequests(*s, q, r); });
-    server.Delete(
-        p + "connections/disconnect-all",
-        [s](const httplib::Request& q, httplib::Response& r) { DisconnectAll(*s, q, r); });
-    server.Put(p + R"(connections/([^/]+))",
-               [s](const httplib::Request& q, httplib::Response& r) { Answer(*s, q, r); });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& r) {
-        if (r.body.empty()) SendMessage(r, r.status, r.status == 404 ? "Not found" : "Error");
-    });
+    using Req = const httplib::Request&;
+    using Res = httplib::Response&;
+    routes_.push_back({"POST", std::regex(p + "devices"),
+                       [s, secret](Req q, Res r) { Enrol(*s, secret, q, r); }});
+    routes_.push_back({"POST", std::regex(p + R"(devices/([^/]+)/login)"),
+                       [s, secret](Req q, Res r) { Login(*s, secret, q, r); }});
+    routes_.push_back({"GET", std::regex(p + R"(devices/([^/]+)/heart-beat)"),
+                       [s](Req q, Res r) { HeartBeat(*s, q, r); }});
+    routes_.push_back({"POST", std::regex(p + "connections/check-requests"),
+                       [s](Req q, Res r) { CheckRequests(*s, q, r); }});
+    routes_.push_back({"DELETE", std::regex(p + "connections/disconnect-all"),
+                       [s](Req q, Res r) { DisconnectAll(*s, q, r); }});
+    routes_.push_back({"PUT", std::regex(p + R"(connections/([^/]+))"),
+                       [s](Req q, Res r) { Answer(*s, q, r); }});
+}
+
+void DeviceService::Handle(const LoggedRequest& request, int& status, std::string& body) const {
+    httplib::Request req;
+    req.method = request.method;
+    // The path as sent, without its query; nothing is percent-decoded.
+    req.path = request.path.substr(0, request.path.find('?'));
+    for (const auto& [name, value] : request.headers) req.headers.emplace(name, value);
+    req.body = request.body;
+    httplib::Response res;
+    SendMessage(res, 404, "Not found");
+    for (const Route& route : routes_) {
+        if (route.method == req.method && std::regex_match(req.path, req.matches, route.path)) {
+            route.handler(req, res);
+            break;
+        }
+    }
+    status = res.status;
+    body = res.body;
 }
 
 }  // namespace lumivo::devcloud

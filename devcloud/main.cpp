@@ -14,6 +14,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -39,10 +41,12 @@ const char* const usage =
     "  --bind ADDR            device side address, IPv4 or IPv6, repeatable;\n"
     "                         default 127.0.0.1 and ::1\n"
     "  --operator-port N      operator interface (HTTP) port, default 8444, 0 picks a free one\n"
-    "  --operator-bind ADDR   operator interface address, default 127.0.0.1; when given,\n"
-    "                         every operator request needs the token printed at start\n"
+    "  --operator-bind ADDR   operator interface address, default 127.0.0.1; every API\n"
+    "                         request needs the token printed at start\n"
     "  --enrolment-secret S   the devices' enrolment secret, default v61947.02\n"
     "  --max-connections N    device connections served at once, default 64; more get 503\n"
+    "  --max-connections-per-address N\n"
+    "                         device connections one peer address may hold, default 16\n"
     "  --data-dir DIR         state, key and certificates, default ./devcloud-data\n"
     "  --prefix PATH          path prefix of the device calls, default /api/\n"
     "  --cert-host NAME       serve a certificate issued for NAME instead of localhost\n"
@@ -57,13 +61,14 @@ struct Options {
     int port = 8443;
     std::vector<std::string> bind;
     int operatorPort = 8444;
-    std::string operatorBind;  // empty: 127.0.0.1, no token
+    std::string operatorBind = "127.0.0.1";
     std::string dataDir = "devcloud-data";
     std::string prefix = "/api/";
     CertOptions cert;
     TlsOptions tls;
     std::string enrolmentSecret = defaultEnrolmentSecret;
     int maxConnections = 64;
+    int maxConnectionsPerAddress = 16;
 };
 
 // "[::1]" is taken as "::1"; false when it is no numeric address.
@@ -114,14 +119,15 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 std::cerr << "devcloud: --enrolment-secret needs a text\n";
                 return false;
             }
-        } else if (arg == "--max-connections") {
+        } else if (arg == "--max-connections" || arg == "--max-connections-per-address") {
             char* end = nullptr;
             long n = value(text) ? std::strtol(text.c_str(), &end, 10) : 0;
             if (text.empty() || *end != '\0' || n < 1 || n > 10000) {
-                std::cerr << "devcloud: --max-connections needs a number 1-10000\n";
+                std::cerr << "devcloud: " << arg << " needs a number 1-10000\n";
                 return false;
             }
-            options.maxConnections = static_cast<int>(n);
+            (arg == "--max-connections" ? options.maxConnections
+                                        : options.maxConnectionsPerAddress) = static_cast<int>(n);
         } else if (arg == "--data-dir") {
             if (!value(options.dataDir) || options.dataDir.empty()) {
                 std::cerr << "devcloud: --data-dir needs a folder\n";
@@ -200,9 +206,17 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Device passwords, tokens and the key: for the operator's eyes only,
+    // whatever umask devcloud was started with.
+    ::umask(077);
     std::error_code ec;
     std::filesystem::create_directories(options.dataDir, ec);
     if (ec) return Fail("cannot create " + options.dataDir + ": " + ec.message());
+    if (::chmod(options.dataDir.c_str(), 0700) != 0)
+        return Fail("cannot make " + options.dataDir + " owner-only: " + std::strerror(errno));
+    // Files an earlier version left readable to others.
+    for (const char* name : {"devcloud.db", "devcloud.db-wal", "devcloud.db-shm", "key.pem"})
+        ::chmod((options.dataDir + "/" + name).c_str(), 0600);
 
     Store store;
     std::string error;
@@ -212,28 +226,28 @@ int main(int argc, char** argv) {
     if (!PrepareCertificate(options.dataDir, options.cert, certFile, keyFile, error))
         return Fail(error);
 
-    // Beyond loopback, the operator side needs a token, new at each start.
+    // The operator side always needs a token, new at each start.
     OperatorSettings operatorSettings;
     operatorSettings.devicePrefix = options.prefix;
+    operatorSettings.bindAddress = options.operatorBind;
+    operatorSettings.token = RandomHex(24);
     const std::string tokenPath = options.dataDir + "/" + operatorTokenFile;
-    if (options.operatorBind.empty()) {
-        ::unlink(tokenPath.c_str());  // a token of an earlier run means nothing now
-    } else {
-        operatorSettings.token = RandomHex(24);
-        if (!WriteOwnerOnly(tokenPath, operatorSettings.token + "\n", error)) return Fail(error);
-    }
-    const std::string operatorHost =
-        options.operatorBind.empty() ? "127.0.0.1" : options.operatorBind;
+    if (!WriteOwnerOnly(tokenPath, operatorSettings.token + "\n", error)) return Fail(error);
+    const std::string& operatorHost = options.operatorBind;
 
     WireRecorder recorder;
-    httplib::Server deviceServer;  // reached only through the TLS front
-    InstallDeviceRoutes(deviceServer, store, {options.prefix, options.enrolmentSecret});
-    int internalPort = deviceServer.bind_to_any_port("127.0.0.1");
-    if (internalPort <= 0) return Fail("cannot listen on 127.0.0.1 for the device calls");
+    const DeviceService deviceService(store, {options.prefix, options.enrolmentSecret});
 
     httplib::Server operatorServer;
+    // SO_REUSEADDR only: a second service on a port in use must fail, not
+    // share it.
+    operatorServer.set_socket_options([](int fd) {
+        int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     InstallOperatorRoutes(operatorServer, store, recorder, operatorSettings);
     int operatorPort = options.operatorPort;
+    errno = 0;
     if (operatorPort == 0) {
         operatorPort = operatorServer.bind_to_any_port(operatorHost.c_str());
     } else if (!operatorServer.bind_to_port(operatorHost.c_str(), operatorPort)) {
@@ -241,37 +255,41 @@ int main(int argc, char** argv) {
     }
     if (operatorPort <= 0)
         return Fail("cannot listen on " + UrlHost(operatorHost) + ":" +
-                    std::to_string(options.operatorPort));
+                    std::to_string(options.operatorPort) +
+                    (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
+    operatorSettings.port = operatorPort;
 
     FrontOptions frontOptions;
     frontOptions.addresses = options.bind;
     frontOptions.port = options.port;
     frontOptions.certFile = certFile;
     frontOptions.keyFile = keyFile;
-    frontOptions.upstreamPort = internalPort;
+    frontOptions.handler = [&deviceService](const LoggedRequest& request, int& status,
+                                            std::string& body) {
+        deviceService.Handle(request, status, body);
+    };
     frontOptions.tls = options.tls;
     frontOptions.maxConnections = options.maxConnections;
+    frontOptions.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
     TlsFront front(recorder);
     if (!front.Start(frontOptions, error)) return Fail(error);
 
-    std::thread deviceThread([&] { deviceServer.listen_after_bind(); });
     std::thread operatorThread([&] { operatorServer.listen_after_bind(); });
 
     const std::string deviceHost = options.bind.empty() ? "127.0.0.1" : options.bind.front();
+    const std::string operatorUrl =
+        "http://" + UrlHost(operatorHost) + ":" + std::to_string(operatorPort) + "/";
     std::cout << "devcloud listening on https://" << UrlHost(deviceHost) << ":" << front.port()
-              << options.prefix << " operator http://" << UrlHost(operatorHost) << ":"
-              << operatorPort << "/" << std::endl;
-    if (!operatorSettings.token.empty())
-        std::cout << "devcloud operator token " << operatorSettings.token << std::endl;
+              << options.prefix << " operator " << operatorUrl << std::endl;
+    std::cout << "devcloud console " << operatorUrl << "?token=" << operatorSettings.token
+              << std::endl;
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
 
     front.Stop();
     operatorServer.stop();
-    deviceServer.stop();
     operatorThread.join();
-    deviceThread.join();
     store.Close();
     return 0;
 }

@@ -1,11 +1,18 @@
 // The operator's interface: devices, requests, the wire log and faults.
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <set>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
 
 #include <httplib.h>
 #include <openssl/crypto.h>
@@ -85,6 +92,10 @@ void ListDevices(Store& store, httplib::Response& res) {
         cJSON_AddStringToObject(item, "lastLogin", IsoTime(d.lastLoginMs).c_str());
         cJSON_AddBoolToObject(item, "online",
                               d.lastSeenMs > 0 && now - d.lastSeenMs <= onlineWindowMs);
+        cJSON_AddStringToObject(item, "lastPoll", IsoTime(d.lastPollMs).c_str());
+        // The agent polls only while its connections are on.
+        cJSON_AddBoolToObject(item, "polling",
+                              d.lastPollMs > 0 && now - d.lastPollMs <= onlineWindowMs);
         cJSON_AddStringToObject(item, "connectionsPassword", d.connectionsPassword.c_str());
         cJSON_AddStringToObject(item, "password", d.password.c_str());
         cJSON_AddStringToObject(item, "typeCode", d.typeCode.c_str());
@@ -92,6 +103,12 @@ void ListDevices(Store& store, httplib::Response& res) {
         cJSON_AddItemToArray(list, item);
     }
     SendJson(res, 200, list);
+}
+
+void DeleteDevice(Store& store, const httplib::Request& req, httplib::Response& res) {
+    int id = PathId(req.matches[1]);
+    if (id == 0 || !store.DeleteDevice(id)) return SendMessage(res, 404, "Unknown device");
+    SendJson(res, 200, cJSON_CreateObject());
 }
 
 void SetConnectionsPassword(Store& store, const httplib::Request& req, httplib::Response& res) {
@@ -153,6 +170,8 @@ void ListRequests(Store& store, httplib::Response& res) {
         cJSON_AddStringToObject(item, "type", r.type.c_str());
         cJSON_AddStringToObject(item, "status", r.status.c_str());
         cJSON_AddStringToObject(item, "data", r.data.c_str());
+        cJSON_AddStringToObject(item, "createdAt", IsoTime(r.createdMs).c_str());
+        cJSON_AddStringToObject(item, "changedAt", IsoTime(r.changedMs).c_str());
         cJSON_AddItemToObject(item, "answer", AnswerJson(r));
         cJSON_AddItemToArray(list, item);
     }
@@ -193,43 +212,92 @@ std::set<int> DevicesOf(const LoggedRequest& e, const std::string& prefix, Store
     return ids;
 }
 
+std::string EntryJson(const LoggedRequest& e) {
+    JsonTree item(cJSON_CreateObject());
+    cJSON_AddNumberToObject(item.get(), "id", static_cast<double>(e.id));
+    cJSON_AddStringToObject(item.get(), "method", e.method.c_str());
+    cJSON_AddStringToObject(item.get(), "path", e.path.c_str());
+    cJSON* headers = cJSON_AddArrayToObject(item.get(), "headers");
+    for (const auto& [name, value] : e.headers) {
+        cJSON* pair = cJSON_CreateArray();
+        cJSON_AddItemToArray(pair, cJSON_CreateString(name.c_str()));
+        cJSON_AddItemToArray(pair, cJSON_CreateString(value.c_str()));
+        cJSON_AddItemToArray(headers, pair);
+    }
+    // JSON strings end at a NUL byte; the base64 forms are exact.
+    cJSON_AddStringToObject(item.get(), "body", e.body.c_str());
+    cJSON_AddStringToObject(item.get(), "bodyBase64", Base64(e.body).c_str());
+    cJSON_AddStringToObject(item.get(), "headBase64", Base64(e.head).c_str());
+    cJSON_AddBoolToObject(item.get(), "complete", e.complete);
+    cJSON_AddNumberToObject(item.get(), "status", e.status);
+    cJSON_AddNumberToObject(item.get(), "receivedMs", static_cast<double>(e.receivedMs));
+    // The answer as it went out, split at the end of its head.
+    std::size_t headEnd = e.reply.find("\r\n\r\n");
+    headEnd = headEnd == std::string::npos ? e.reply.size() : headEnd + 4;
+    const std::string replyBody = e.reply.substr(headEnd);
+    cJSON_AddStringToObject(item.get(), "replyHeadBase64", Base64(e.reply.substr(0, headEnd)).c_str());
+    cJSON_AddStringToObject(item.get(), "replyBody", replyBody.c_str());
+    cJSON_AddStringToObject(item.get(), "replyBodyBase64", Base64(replyBody).c_str());
+    cJSON_AddBoolToObject(item.get(), "replyTruncated", e.replyTruncated);
+    return CompactJson(item.get());
+}
+
+// A non-negative decimal number, or false.
+bool ParseCount(const std::string& text, unsigned long long& out) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), ::isdigit) || text.size() > 19)
+        return false;
+    out = std::strtoull(text.c_str(), nullptr, 10);
+    return true;
+}
+
+// The log goes out entry by entry, so a large log never sits in memory a
+// second time as one JSON text.
+struct LogStream {
+    std::vector<std::uint64_t> ids;
+    std::size_t next = 0;
+    bool opened = false;
+    bool anyWritten = false;
+};
+
 void ListLog(Store& store, WireRecorder& recorder, const std::string& prefix,
              const httplib::Request& req, httplib::Response& res) {
     int device = 0;
     if (req.has_param("device") && (device = PathId(req.get_param_value("device"))) == 0)
         return SendMessage(res, 400, "\"device\" must be a device id");
+    unsigned long long since = 0, last = 0;
+    if (req.has_param("since") && !ParseCount(req.get_param_value("since"), since))
+        return SendMessage(res, 400, "\"since\" must be a log entry id (0 or more)");
+    if (req.has_param("last") && (!ParseCount(req.get_param_value("last"), last) || last == 0))
+        return SendMessage(res, 400, "\"last\" must be a number of entries (1 or more)");
     std::map<std::string, int> tokenOwners;
-    cJSON* list = cJSON_CreateArray();
-    for (const LoggedRequest& e : recorder.Log()) {
-        if (device != 0 && DevicesOf(e, prefix, store, tokenOwners).count(device) == 0) continue;
-        cJSON* item = cJSON_CreateObject();
-        cJSON_AddStringToObject(item, "method", e.method.c_str());
-        cJSON_AddStringToObject(item, "path", e.path.c_str());
-        cJSON* headers = cJSON_AddArrayToObject(item, "headers");
-        for (const auto& [name, value] : e.headers) {
-            cJSON* pair = cJSON_CreateArray();
-            cJSON_AddItemToArray(pair, cJSON_CreateString(name.c_str()));
-            cJSON_AddItemToArray(pair, cJSON_CreateString(value.c_str()));
-            cJSON_AddItemToArray(headers, pair);
-        }
-        // JSON strings end at a NUL byte; the base64 forms are exact.
-        cJSON_AddStringToObject(item, "body", e.body.c_str());
-        cJSON_AddStringToObject(item, "bodyBase64", Base64(e.body).c_str());
-        cJSON_AddStringToObject(item, "headBase64", Base64(e.head).c_str());
-        cJSON_AddBoolToObject(item, "complete", e.complete);
-        cJSON_AddNumberToObject(item, "status", e.status);
-        cJSON_AddNumberToObject(item, "receivedMs", static_cast<double>(e.receivedMs));
-        // The answer as it went out, split at the end of its head.
-        std::size_t headEnd = e.reply.find("\r\n\r\n");
-        headEnd = headEnd == std::string::npos ? e.reply.size() : headEnd + 4;
-        const std::string replyBody = e.reply.substr(headEnd);
-        cJSON_AddStringToObject(item, "replyHeadBase64", Base64(e.reply.substr(0, headEnd)).c_str());
-        cJSON_AddStringToObject(item, "replyBody", replyBody.c_str());
-        cJSON_AddStringToObject(item, "replyBodyBase64", Base64(replyBody).c_str());
-        cJSON_AddBoolToObject(item, "replyTruncated", e.replyTruncated);
-        cJSON_AddItemToArray(list, item);
-    }
-    SendJson(res, 200, list);
+    auto stream = std::make_shared<LogStream>();
+    // The first id still held: a client that shows older entries knows they went.
+    res.set_header("X-Log-First-Id", std::to_string(recorder.FirstId()));
+    stream->ids = recorder.Ids(since, [&](const LoggedRequest& e) {
+        return device == 0 || DevicesOf(e, prefix, store, tokenOwners).count(device) != 0;
+    });
+    if (last != 0 && stream->ids.size() > last)
+        stream->ids.erase(stream->ids.begin(), stream->ids.end() - static_cast<long>(last));
+    WireRecorder* w = &recorder;
+    res.status = 200;
+    res.set_chunked_content_provider(
+        "application/json", [stream, w](std::size_t, httplib::DataSink& sink) {
+            std::string chunk = stream->opened ? "" : "[";
+            stream->opened = true;
+            LoggedRequest entry;
+            // An entry that went from the log since the ids were taken is skipped.
+            while (stream->next < stream->ids.size()) {
+                if (!w->Find(stream->ids[stream->next++], entry)) continue;
+                chunk += (stream->anyWritten ? "," : "") + EntryJson(entry);
+                stream->anyWritten = true;
+                break;
+            }
+            const bool finished = stream->next >= stream->ids.size();
+            if (finished) chunk += "]";
+            if (!sink.write(chunk.data(), chunk.size())) return false;
+            if (finished) sink.done();
+            return true;
+        });
 }
 
 void AddFault(WireRecorder& recorder, const httplib::Request& req, httplib::Response& res) {
@@ -276,6 +344,8 @@ void ListFaults(WireRecorder& recorder, httplib::Response& res) {
 // talk only to this side.
 void ServeEmbedded(const EmbeddedFile& file, httplib::Response& res) {
     res.set_header("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
+    // The page's address holds the token: it goes nowhere else.
+    res.set_header("Referrer-Policy", "no-referrer");
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("Cache-Control", "no-cache");
     res.set_content(reinterpret_cast<const char*>(file.bytes), file.size, file.contentType);
@@ -288,6 +358,104 @@ bool BearerMatches(const std::string& authorization, const std::string& token) {
            CRYPTO_memcmp(authorization.data(), expected.data(), expected.size()) == 0;
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Two numeric addresses that are the same, whatever their spelling; an
+// IPv4 address seen through an IPv6 socket counts as itself.
+bool SameAddress(std::string a, std::string b) {
+    for (std::string* text : {&a, &b})
+        if (text->compare(0, 7, "::ffff:") == 0 && text->find('.') != std::string::npos)
+            text->erase(0, 7);
+    unsigned char x[16], y[16];
+    for (int family : {AF_INET, AF_INET6})
+        if (inet_pton(family, a.c_str(), x) == 1 && inet_pton(family, b.c_str(), y) == 1)
+            return std::equal(x, x + (family == AF_INET ? 4 : 16), y);
+    return false;
+}
+
+bool IsLoopback(const std::string& address) {
+    return SameAddress(address, "::1") || address.compare(0, 4, "127.") == 0 ||
+           address.compare(0, 11, "::ffff:127.") == 0;
+}
+
+// Whether "Host" names this side: the address the connection came in on,
+// "localhost" when that is a loopback address, or this machine's name when
+// every address is served. Any other name is how a page from elsewhere
+// reaches a loopback service (DNS rebinding).
+bool HostIsOurs(const httplib::Request& req, const OperatorSettings& settings) {
+    const std::string host = Lower(req.get_header_value("Host"));
+    std::string name, port;
+    if (!host.empty() && host[0] == '[') {
+        const std::size_t close = host.find(']');
+        if (close == std::string::npos) return false;
+        name = host.substr(1, close - 1);
+        if (close + 1 < host.size()) {
+            if (host[close + 1] != ':') return false;
+            port = host.substr(close + 2);
+        }
+    } else {
+        const std::size_t colon = host.find(':');
+        if (host.find(':', colon == std::string::npos ? colon : colon + 1) != std::string::npos)
+            return false;
+        name = host.substr(0, colon);
+        if (colon != std::string::npos) port = host.substr(colon + 1);
+    }
+    const int ownPort = req.local_port > 0 ? req.local_port : settings.port;
+    if (port.empty() ? ownPort != 80 : port != std::to_string(ownPort)) return false;
+    if (name.empty()) return false;
+    if (SameAddress(name, req.local_addr)) return true;
+    if (name == "localhost") return IsLoopback(req.local_addr);
+    if (settings.bindAddress == "0.0.0.0" || settings.bindAddress == "::") {
+        char machine[256] = "";
+        return gethostname(machine, sizeof machine - 1) == 0 && name == Lower(machine);
+    }
+    return false;
+}
+
+// Media type without parameters, lower case: "application/json; charset=utf-8"
+// is "application/json".
+std::string MediaType(const std::string& contentType) {
+    std::string type = Lower(contentType.substr(0, contentType.find(';')));
+    const std::size_t end = type.find_last_not_of(" \t");
+    return end == std::string::npos ? std::string() : type.substr(0, end + 1);
+}
+
+// The checks every operator request passes before any route: a request
+// from a web page of another origin, or under a name that is not this
+// service's, gets nothing; the API needs the token and JSON.
+httplib::Server::HandlerResponse Guard(const OperatorSettings& settings, const httplib::Request& q,
+                                       httplib::Response& r) {
+    using HandlerResponse = httplib::Server::HandlerResponse;
+    if (!HostIsOurs(q, settings)) {
+        SendMessage(r, 421, "Host must name this service, as in the address devcloud printed");
+        return HandlerResponse::Handled;
+    }
+    if (q.has_header("Origin") &&
+        Lower(q.get_header_value("Origin")) != "http://" + Lower(q.get_header_value("Host"))) {
+        SendMessage(r, 403, "Requests from other web pages are refused");
+        return HandlerResponse::Handled;
+    }
+    const bool reading = q.method == "GET" || q.method == "HEAD";
+    // The console's page and assets hold nothing secret, and a browser cannot
+    // send the token when it first opens the page: the page then sends it
+    // with every call of the API.
+    for (std::size_t i = 0; i < embeddedFileCount; ++i)
+        if (reading && q.path == embeddedFiles[i].path) return HandlerResponse::Unhandled;
+    if (!BearerMatches(q.get_header_value("Authorization"), settings.token)) {
+        r.set_header("WWW-Authenticate", "Bearer");
+        SendMessage(r, 401, "This needs the operator token: Authorization: Bearer <token>");
+        return HandlerResponse::Handled;
+    }
+    if (!reading && MediaType(q.get_header_value("Content-Type")) != "application/json") {
+        SendMessage(r, 415, "Changes need Content-Type: application/json");
+        return HandlerResponse::Handled;
+    }
+    return HandlerResponse::Unhandled;
+}
+
 }  // namespace
 
 void InstallOperatorRoutes(httplib::Server& server, Store& store, WireRecorder& recorder,
@@ -297,24 +465,10 @@ void InstallOperatorRoutes(httplib::Server& server, Store& store, WireRecorder& 
     Store* s = &store;
     WireRecorder* w = &recorder;
     const std::string prefix = settings.devicePrefix;
-    // Before any route: every operator request, whatever its path, shows the token.
-    if (!settings.token.empty()) {
-        server.set_pre_routing_handler([token = settings.token](Req q, Res r) {
-            if (BearerMatches(q.get_header_value("Authorization"), token))
-                return httplib::Server::HandlerResponse::Unhandled;
-            // The console's page and assets hold nothing secret, and a browser
-            // cannot send the token when it first opens the page: the page
-            // then sends it with every call of the API.
-            for (std::size_t i = 0; i < embeddedFileCount; ++i) {
-                if (q.method == "GET" && q.path == embeddedFiles[i].path)
-                    return httplib::Server::HandlerResponse::Unhandled;
-            }
-            r.set_header("WWW-Authenticate", "Bearer");
-            SendMessage(r, 401, "This needs the operator token: Authorization: Bearer <token>");
-            return httplib::Server::HandlerResponse::Handled;
-        });
-    }
+    const OperatorSettings* guarded = &settings;
+    server.set_pre_routing_handler([guarded](Req q, Res r) { return Guard(*guarded, q, r); });
     server.Get("/devices", [s](Req, Res r) { ListDevices(*s, r); });
+    server.Delete(R"(/devices/([^/]+))", [s](Req q, Res r) { DeleteDevice(*s, q, r); });
     server.Put(R"(/devices/([^/]+)/connections-password)",
                [s](Req q, Res r) { SetConnectionsPassword(*s, q, r); });
     server.Post(R"(/devices/([^/]+)/requests)", [s](Req q, Res r) { CreateRequest(*s, q, r); });

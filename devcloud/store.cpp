@@ -1,5 +1,7 @@
 #include "devcloud/store.h"
 
+#include <chrono>
+
 #include <sqlite3.h>
 
 namespace lumivo::devcloud {
@@ -15,7 +17,9 @@ const char* const schema =
     " connections_password TEXT NOT NULL DEFAULT '',"
     " last_seen_ms INTEGER NOT NULL DEFAULT 0,"
     " enrolled_ms INTEGER NOT NULL DEFAULT 0,"
-    " last_login_ms INTEGER NOT NULL DEFAULT 0);"
+    " last_login_ms INTEGER NOT NULL DEFAULT 0,"
+    " last_poll_ms INTEGER NOT NULL DEFAULT 0,"
+    " deleted_ms INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS tokens ("
     " token TEXT PRIMARY KEY,"
     " device_id INTEGER NOT NULL REFERENCES devices(id));"
@@ -27,7 +31,14 @@ const char* const schema =
     " data TEXT NOT NULL,"
     " answered INTEGER NOT NULL DEFAULT 0,"
     " answer_status TEXT NOT NULL DEFAULT '',"
-    " answer_data TEXT NOT NULL DEFAULT '');";
+    " answer_data TEXT NOT NULL DEFAULT '',"
+    " created_ms INTEGER NOT NULL DEFAULT 0,"
+    " changed_ms INTEGER NOT NULL DEFAULT 0);";
+
+std::int64_t Now() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 // One prepared statement, finalised on every path.
 class Statement {
@@ -75,15 +86,16 @@ Device ReadDevice(Statement& s) {
     d.lastSeenMs = s.Int(5);
     d.enrolledMs = s.Int(6);
     d.lastLoginMs = s.Int(7);
+    d.lastPollMs = s.Int(8);
     return d;
 }
 
 const char* const deviceColumns =
     "SELECT id, password, type_code, version, connections_password, last_seen_ms, enrolled_ms, "
-    "last_login_ms FROM devices ";
+    "last_login_ms, last_poll_ms FROM devices WHERE deleted_ms = 0 ";
 const char* const requestColumns =
-    "SELECT id, device_id, type, status, data, answered, answer_status, answer_data "
-    "FROM requests ";
+    "SELECT id, device_id, type, status, data, answered, answer_status, answer_data, "
+    "created_ms, changed_ms FROM requests ";
 
 }  // namespace
 
@@ -101,8 +113,12 @@ bool Store::Open(const std::string& path, std::string& error) {
     // A second copy on the same folder waits briefly instead of failing at once.
     sqlite3_busy_timeout(db_, 2000);
     if (!Exec("PRAGMA journal_mode=WAL;") || !Exec("PRAGMA foreign_keys=ON;") || !Exec(schema) ||
-        !AddColumnIfMissing("enrolled_ms", "INTEGER NOT NULL DEFAULT 0") ||
-        !AddColumnIfMissing("last_login_ms", "INTEGER NOT NULL DEFAULT 0")) {
+        !AddColumnIfMissing("devices", "enrolled_ms", "INTEGER NOT NULL DEFAULT 0") ||
+        !AddColumnIfMissing("devices", "last_login_ms", "INTEGER NOT NULL DEFAULT 0") ||
+        !AddColumnIfMissing("devices", "last_poll_ms", "INTEGER NOT NULL DEFAULT 0") ||
+        !AddColumnIfMissing("devices", "deleted_ms", "INTEGER NOT NULL DEFAULT 0") ||
+        !AddColumnIfMissing("requests", "created_ms", "INTEGER NOT NULL DEFAULT 0") ||
+        !AddColumnIfMissing("requests", "changed_ms", "INTEGER NOT NULL DEFAULT 0")) {
         error = sqlite3_errmsg(db_);
         sqlite3_close(db_);
         db_ = nullptr;
@@ -122,10 +138,11 @@ bool Store::Exec(const char* sql) {
 }
 
 // A database from before a column was added gets it, with its default.
-bool Store::AddColumnIfMissing(const char* column, const char* declaration) {
-    const std::string select = std::string("SELECT ") + column + " FROM devices LIMIT 0";
+bool Store::AddColumnIfMissing(const char* table, const char* column, const char* declaration) {
+    const std::string select = std::string("SELECT ") + column + " FROM " + table + " LIMIT 0";
     if (Statement(db_, select.c_str()).ok()) return true;
-    return Exec((std::string("ALTER TABLE devices ADD COLUMN ") + column + " " + declaration)
+    return Exec((std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " +
+                 declaration)
                     .c_str());
 }
 
@@ -142,7 +159,7 @@ int Store::AddDevice(const std::string& password, const std::string& typeCode,
 
 bool Store::FindDevice(int id, Device& out) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, (std::string(deviceColumns) + "WHERE id = ?").c_str());
+    Statement s(db_, (std::string(deviceColumns) + "AND id = ?").c_str());
     if (!s.Bind(1, static_cast<std::int64_t>(id)).Row()) return false;
     out = ReadDevice(s);
     return true;
@@ -158,26 +175,51 @@ std::vector<Device> Store::Devices() {
 
 bool Store::SetDeviceVersion(int id, const std::string& version) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, "UPDATE devices SET version = ? WHERE id = ?");
+    Statement s(db_, "UPDATE devices SET version = ? WHERE id = ? AND deleted_ms = 0");
     return s.Bind(1, version).Bind(2, static_cast<std::int64_t>(id)).Run() &&
            sqlite3_changes(db_) == 1;
 }
 
 bool Store::SetLastSeen(int id, std::int64_t ms) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, "UPDATE devices SET last_seen_ms = ? WHERE id = ?");
+    Statement s(db_, "UPDATE devices SET last_seen_ms = ? WHERE id = ? AND deleted_ms = 0");
     return s.Bind(1, ms).Bind(2, static_cast<std::int64_t>(id)).Run() && sqlite3_changes(db_) == 1;
 }
 
 bool Store::SetLastLogin(int id, std::int64_t ms) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, "UPDATE devices SET last_login_ms = ? WHERE id = ?");
+    Statement s(db_, "UPDATE devices SET last_login_ms = ? WHERE id = ? AND deleted_ms = 0");
     return s.Bind(1, ms).Bind(2, static_cast<std::int64_t>(id)).Run() && sqlite3_changes(db_) == 1;
+}
+
+bool Store::SetLastPoll(int id, std::int64_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement s(db_, "UPDATE devices SET last_poll_ms = ? WHERE id = ? AND deleted_ms = 0");
+    return s.Bind(1, ms).Bind(2, static_cast<std::int64_t>(id)).Run() && sqlite3_changes(db_) == 1;
+}
+
+bool Store::DeleteDevice(int id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::int64_t now = Now();
+    const std::int64_t device = id;
+    // The row stays, marked, so the requests it made keep their history.
+    if (!Exec("BEGIN")) return false;
+    Statement mark(db_, "UPDATE devices SET deleted_ms = ? WHERE id = ? AND deleted_ms = 0");
+    bool ok = mark.Bind(1, now).Bind(2, device).Run() && sqlite3_changes(db_) == 1;
+    if (ok) {
+        Statement tokens(db_, "DELETE FROM tokens WHERE device_id = ?");
+        Statement requests(db_,
+                           "UPDATE requests SET status = 'ended', changed_ms = ? "
+                           "WHERE device_id = ? AND status != 'ended'");
+        ok = tokens.Bind(1, device).Run() && requests.Bind(1, now).Bind(2, device).Run();
+    }
+    Exec(ok ? "COMMIT" : "ROLLBACK");
+    return ok;
 }
 
 bool Store::SetConnectionsPassword(int id, const std::string& password) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, "UPDATE devices SET connections_password = ? WHERE id = ?");
+    Statement s(db_, "UPDATE devices SET connections_password = ? WHERE id = ? AND deleted_ms = 0");
     return s.Bind(1, password).Bind(2, static_cast<std::int64_t>(id)).Run() &&
            sqlite3_changes(db_) == 1;
 }
@@ -198,11 +240,16 @@ int Store::DeviceForToken(const std::string& token) {
 int Store::AddRequest(int deviceId, const std::string& type, const std::string& status,
                       const std::string& data) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, "INSERT INTO requests (device_id, type, status, data) VALUES (?, ?, ?, ?)");
+    Statement s(db_,
+                "INSERT INTO requests (device_id, type, status, data, created_ms, changed_ms) "
+                "VALUES (?, ?, ?, ?, ?, ?)");
+    const std::int64_t now = Now();
     if (!s.Bind(1, static_cast<std::int64_t>(deviceId))
              .Bind(2, type)
              .Bind(3, status)
              .Bind(4, data)
+             .Bind(5, now)
+             .Bind(6, now)
              .Run())
         return 0;
     return static_cast<int>(sqlite3_last_insert_rowid(db_));
@@ -222,6 +269,8 @@ std::vector<Request> Store::QueryRequests(const char* sql, int deviceId) {
         r.answered = s.Int(5) != 0;
         r.answerStatus = s.Text(6);
         r.answerData = s.Text(7);
+        r.createdMs = s.Int(8);
+        r.changedMs = s.Int(9);
         requests.push_back(std::move(r));
     }
     return requests;
@@ -255,27 +304,32 @@ bool Store::AnswerRequest(int id, const std::string& newStatus, const std::strin
     std::lock_guard<std::mutex> lock(mutex_);
     Statement s(db_,
                 "UPDATE requests SET status = ?, answered = 1, answer_status = ?, "
-                "answer_data = ? WHERE id = ?");
+                "answer_data = ?, changed_ms = ? WHERE id = ?");
     return s.Bind(1, newStatus)
                .Bind(2, answerStatus)
                .Bind(3, answerData)
-               .Bind(4, static_cast<std::int64_t>(id))
+               .Bind(4, Now())
+               .Bind(5, static_cast<std::int64_t>(id))
                .Run() &&
            sqlite3_changes(db_) == 1;
 }
 
 bool Store::EndRequest(int id) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement s(db_, "UPDATE requests SET status = 'ended' WHERE id = ?");
-    return s.Bind(1, static_cast<std::int64_t>(id)).Run() && sqlite3_changes(db_) == 1;
+    // Ending an ended request changes nothing, not even its time.
+    Statement s(db_,
+                "UPDATE requests SET status = 'ended', "
+                "changed_ms = CASE status WHEN 'ended' THEN changed_ms ELSE ? END WHERE id = ?");
+    return s.Bind(1, Now()).Bind(2, static_cast<std::int64_t>(id)).Run() &&
+           sqlite3_changes(db_) == 1;
 }
 
 bool Store::EndOpenRequests(int deviceId) {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement s(db_,
-                "UPDATE requests SET status = 'ended' "
+                "UPDATE requests SET status = 'ended', changed_ms = ? "
                 "WHERE device_id = ? AND status IN ('request', 'vpn-created')");
-    return s.Bind(1, static_cast<std::int64_t>(deviceId)).Run();
+    return s.Bind(1, Now()).Bind(2, static_cast<std::int64_t>(deviceId)).Run();
 }
 
 }  // namespace lumivo::devcloud

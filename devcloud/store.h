@@ -21,6 +21,7 @@ struct Device {
     std::int64_t lastSeenMs = 0;   // 0: never seen
     std::int64_t enrolledMs = 0;   // 0: enrolled before this was kept
     std::int64_t lastLoginMs = 0;  // 0: never logged in since enrolment
+    std::int64_t lastPollMs = 0;   // 0: never asked for its connection requests
 };
 
 struct Request {
@@ -32,6 +33,8 @@ struct Request {
     bool answered = false;
     std::string answerStatus;
     std::string answerData;
+    std::int64_t createdMs = 0;  // 0: made before this was kept
+    std::int64_t changedMs = 0;  // the last change of status (or the creation)
 };
 
 class Store {
@@ -53,7 +56,11 @@ class Store {
     bool SetDeviceVersion(int id, const std::string& version);
     bool SetLastSeen(int id, std::int64_t ms);
     bool SetLastLogin(int id, std::int64_t ms);
+    bool SetLastPoll(int id, std::int64_t ms);
     bool SetConnectionsPassword(int id, const std::string& password);
+    // The device goes (its requests end, its tokens stop working); its id is
+    // never given again. False when there is no such device.
+    bool DeleteDevice(int id);
 
     bool AddToken(const std::string& token, int deviceId);
     // The device the token was issued to, or 0.
@@ -73,7 +80,7 @@ class Store {
 
   private:
     bool Exec(const char* sql);
-    bool AddColumnIfMissing(const char* column, const char* declaration);
+    bool AddColumnIfMissing(const char* table, const char* column, const char* declaration);
     std::vector<Request> QueryRequests(const char* sql, int deviceId);
 
     std::mutex mutex_;

@@ -27,11 +27,79 @@ namespace lumivo::devcloud {
 namespace {
 
 constexpr std::size_t maxHeadBytes = 64 * 1024;
-constexpr std::size_t maxBodyBytes = 16 * 1024 * 1024;
-// A connection that moves no byte for this long is closed.
+// Far above any device call; a larger declared body is refused before it is read.
+constexpr std::size_t maxBodyBytes = 1024 * 1024;
+// A connection that sends nothing at all for this long is closed.
 constexpr int idleTimeoutSeconds = 30;
+// From its first byte, the handshake and the request head have this long.
+constexpr int headTimeoutSeconds = 10;
+// A body (and an answer) gets the head's time plus one second per this many
+// bytes, so a slow but honest link gets through and a drip does not.
+constexpr std::size_t minimumBytesPerSecond = 64 * 1024;
 // A connection past the cap gets this long to say what it wants.
 constexpr int refusalTimeoutSeconds = 5;
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point After(int seconds) { return Clock::now() + std::chrono::seconds(seconds); }
+
+Clock::time_point AfterForBytes(std::size_t bytes) {
+    return After(headTimeoutSeconds + static_cast<int>(bytes / minimumBytesPerSecond));
+}
+
+// Waits, until the deadline, for the socket to be ready for what the last
+// TLS call on it asked; false on a time-out or a failure that waiting
+// cannot mend. The sockets are non-blocking, so no single read or write can
+// outlast the deadline.
+bool WaitForSsl(SSL* ssl, int result, Clock::time_point deadline) {
+    const int error = SSL_get_error(ssl, result);
+    const short events =
+        error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+    if (events == 0) return false;
+    for (;;) {
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p{SSL_get_fd(ssl), events, 0};
+        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 60000)));
+        if (n > 0) return true;
+        if (n < 0 && errno != EINTR) return false;
+    }
+}
+
+// SSL_read until the deadline: the bytes read, or 0 when none will come.
+int SslRead(SSL* ssl, char* buffer, int size, Clock::time_point deadline) {
+    for (;;) {
+        ERR_clear_error();
+        const int n = SSL_read(ssl, buffer, size);
+        if (n > 0) return n;
+        if (!WaitForSsl(ssl, n, deadline)) return 0;
+    }
+}
+
+bool SslAccept(SSL* ssl, Clock::time_point deadline) {
+    for (;;) {
+        ERR_clear_error();
+        const int n = SSL_accept(ssl);
+        if (n == 1) return true;
+        if (!WaitForSsl(ssl, n, deadline)) return false;
+    }
+}
+
+// The bytes written before the first failure or the deadline.
+std::size_t SslWriteAll(SSL* ssl, const char* data, std::size_t size, Clock::time_point deadline) {
+    std::size_t done = 0;
+    while (done < size) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(size - done, 1 << 20));
+        ERR_clear_error();
+        const int written = SSL_write(ssl, data + done, chunk);
+        if (written > 0)
+            done += static_cast<std::size_t>(written);
+        else if (!WaitForSsl(ssl, written, deadline))
+            break;
+    }
+    return done;
+}
 
 bool EqualsNoCase(const std::string& a, const char* b) {
     std::size_t n = std::strlen(b);
@@ -48,25 +116,6 @@ std::string Trim(const std::string& text) {
     if (begin == std::string::npos) return std::string();
     std::size_t end = text.find_last_not_of(" \t");
     return text.substr(begin, end - begin + 1);
-}
-
-void SetTimeouts(int fd, int seconds) {
-    timeval tv{};
-    tv.tv_sec = seconds;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
-// The bytes written before the first failure.
-std::size_t SslWriteAll(SSL* ssl, const char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        int chunk = static_cast<int>(std::min<std::size_t>(size - done, 1 << 20));
-        int written = SSL_write(ssl, data + done, chunk);
-        if (written <= 0) break;
-        done += static_cast<std::size_t>(written);
-    }
-    return done;
 }
 
 const char* Reason(int status) {
@@ -91,6 +140,8 @@ const char* Reason(int status) {
             return "Length Required";
         case 413:
             return "Payload Too Large";
+        case 415:
+            return "Unsupported Media Type";
         case 500:
             return "Internal Server Error";
         case 501:
@@ -123,7 +174,21 @@ int ResponseStatus(const std::string& response) {
     return std::atoi(response.c_str() + space + 1);
 }
 
-// The request head split into its parts; false when it is not HTTP/1.x.
+bool IsTokenChar(unsigned char c) {
+    return c > 0x20 && c < 0x7f && std::strchr("\"(),/:;<=>?@[\\]{}", c) == nullptr;
+}
+
+// Lines are split at CR LF only: any other control byte (a bare LF or CR, a
+// NUL) would be read one way here and another way by some other parser, so
+// a head that holds one is refused.
+bool HasControlByte(const std::string& text) {
+    for (unsigned char c : text)
+        if ((c < 0x20 && c != '\t') || c == 0x7f) return true;
+    return false;
+}
+
+// The request head split into its parts; false when it is not well-formed
+// HTTP/1.x.
 bool ParseHead(const std::string& head, LoggedRequest& entry) {
     std::size_t lineEnd = head.find("\r\n");
     std::string requestLine = head.substr(0, lineEnd);
@@ -132,7 +197,9 @@ bool ParseHead(const std::string& head, LoggedRequest& entry) {
     if (s1 == std::string::npos || s2 == s1) return false;
     entry.method = requestLine.substr(0, s1);
     entry.path = requestLine.substr(s1 + 1, s2 - s1 - 1);
-    if (requestLine.compare(s2 + 1, 7, "HTTP/1.") != 0) return false;
+    if (requestLine.compare(s2 + 1, 7, "HTTP/1.") != 0 || HasControlByte(requestLine)) return false;
+    bool wellFormed = true;
+    for (unsigned char c : entry.method) wellFormed = wellFormed && IsTokenChar(c);
     std::size_t pos = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
     while (pos < head.size()) {
         std::size_t end = head.find("\r\n", pos);
@@ -142,9 +209,12 @@ bool ParseHead(const std::string& head, LoggedRequest& entry) {
         if (line.empty()) continue;
         std::size_t colon = line.find(':');
         if (colon == std::string::npos || colon == 0) return false;
-        entry.headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+        const std::string name = line.substr(0, colon);
+        for (unsigned char c : name) wellFormed = wellFormed && IsTokenChar(c);
+        wellFormed = wellFormed && !HasControlByte(line);
+        entry.headers.emplace_back(name, Trim(line.substr(colon + 1)));
     }
-    return true;
+    return wellFormed;
 }
 
 // One request as it comes in: the bytes read so far and its framing.
@@ -180,13 +250,13 @@ void ReadFraming(Incoming& in) {
 
 // Reads up to the empty line that ends the head; on a cut, in.rest holds
 // what came.
-HeadRead ReadHead(SSL* ssl, Incoming& in) {
+HeadRead ReadHead(SSL* ssl, Incoming& in, Clock::time_point deadline) {
     std::string buffer;
     char chunk[16384];
     std::size_t headEnd;
     while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
         if (buffer.size() > maxHeadBytes) return HeadRead::tooLarge;
-        int n = SSL_read(ssl, chunk, sizeof chunk);
+        int n = SslRead(ssl, chunk, sizeof chunk, deadline);
         if (n <= 0) {
             in.rest = std::move(buffer);
             return HeadRead::cut;
@@ -219,35 +289,24 @@ int Refusal(const Incoming& in, std::string& message) {
 }
 
 void ReadBody(SSL* ssl, Incoming& in) {
+    const Clock::time_point deadline = AfterForBytes(in.contentLength);
     std::string& body = in.rest;
     if (in.expectContinue && body.size() < in.contentLength) {
         static const char continueLine[] = "HTTP/1.1 100 Continue\r\n\r\n";
-        SslWriteAll(ssl, continueLine, sizeof continueLine - 1);
+        SslWriteAll(ssl, continueLine, sizeof continueLine - 1, deadline);
     }
+    body.reserve(in.contentLength);  // at most maxBodyBytes: no doubling past it
     char chunk[16384];
     while (body.size() < in.contentLength) {
-        int n = SSL_read(ssl, chunk,
-                         static_cast<int>(std::min(sizeof chunk, in.contentLength - body.size())));
+        int n = SslRead(ssl, chunk,
+                        static_cast<int>(std::min(sizeof chunk, in.contentLength - body.size())),
+                        deadline);
         if (n <= 0) break;
         body.append(chunk, static_cast<std::size_t>(n));
     }
     in.entry.complete = body.size() >= in.contentLength;
     body.resize(std::min(body.size(), in.contentLength));
     in.entry.body = std::move(body);
-}
-
-// The internal server gets the same request line and headers, with the
-// framing made plain: a fixed length and one request per connection.
-std::string UpstreamRequest(const LoggedRequest& entry) {
-    std::string upstream = entry.head.substr(0, entry.head.find("\r\n") + 2);
-    for (const auto& [name, value] : entry.headers) {
-        if (EqualsNoCase(name, "Content-Length") || EqualsNoCase(name, "Connection") ||
-            EqualsNoCase(name, "Expect") || EqualsNoCase(name, "Keep-Alive"))
-            continue;
-        upstream += name + ": " + value + "\r\n";
-    }
-    return upstream + "Content-Length: " + std::to_string(entry.body.size()) +
-           "\r\nConnection: close\r\n\r\n" + entry.body;
 }
 
 // How much of the answer a dropping fault lets out.
@@ -313,10 +372,12 @@ void WireRecorder::DropOldest() {
 
 std::uint64_t WireRecorder::Add(LoggedRequest entry) {
     std::lock_guard<std::mutex> lock(mutex_);
+    entry.id = firstSequence_ + log_.size();
     bytes_ += EntryBytes(entry);
     log_.push_back(std::move(entry));
+    const std::uint64_t id = log_.back().id;
     DropOldest();
-    return firstSequence_ + log_.size() - 1;
+    return id;
 }
 
 void WireRecorder::SetReply(std::uint64_t sequence, int status, const std::string& written) {
@@ -334,6 +395,27 @@ void WireRecorder::SetReply(std::uint64_t sequence, int status, const std::strin
 std::vector<LoggedRequest> WireRecorder::Log() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::vector<LoggedRequest>(log_.begin(), log_.end());
+}
+
+std::vector<std::uint64_t> WireRecorder::Ids(
+    std::uint64_t after, const std::function<bool(const LoggedRequest&)>& filter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::uint64_t> ids;
+    for (const LoggedRequest& entry : log_)
+        if (entry.id > after && filter(entry)) ids.push_back(entry.id);
+    return ids;
+}
+
+bool WireRecorder::Find(std::uint64_t id, LoggedRequest& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (id < firstSequence_ || id - firstSequence_ >= log_.size()) return false;
+    out = log_[id - firstSequence_];
+    return true;
+}
+
+std::uint64_t WireRecorder::FirstId() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return firstSequence_;
 }
 
 void WireRecorder::ClearLog() {
@@ -388,8 +470,9 @@ void SendNoTicketOnResumption(const SSL* ssl, int where, int /*ret*/) {
 TlsFront::~TlsFront() { Stop(); }
 
 bool TlsFront::Start(const FrontOptions& options, std::string& error) {
-    upstreamPort_ = options.upstreamPort;
+    handler_ = options.handler;
     maxConnections_ = options.maxConnections;
+    maxPerAddress_ = options.maxConnectionsPerAddress;
     ctx_.reset(SSL_CTX_new(TLS_server_method()));
     if (ctx_ && options.tls.noResumedTicket)
         SSL_CTX_set_info_callback(ctx_.get(), SendNoTicketOnResumption);
@@ -488,37 +571,53 @@ void TlsFront::AcceptLoop() {
         if (fds.back().revents != 0) break;
         for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
             if ((fds[i].revents & POLLIN) == 0) continue;
-            UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
-            if (client) Admit(std::move(client));
+            sockaddr_storage peer{};
+            socklen_t length = sizeof peer;
+            UniqueFd client(::accept4(fds[i].fd, reinterpret_cast<sockaddr*>(&peer), &length,
+                                      SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (!client) continue;
+            char host[NI_MAXHOST] = "";
+            getnameinfo(reinterpret_cast<sockaddr*>(&peer), length, host, sizeof host, nullptr, 0,
+                        NI_NUMERICHOST);
+            Admit(std::move(client), host);
         }
     }
 }
 
 // Each connection gets its own thread, up to the cap; the next ones a short
-// one that answers 503; past the reserve they are closed unanswered.
-void TlsFront::Admit(UniqueFd client) {
+// one that answers 503; past the reserve they are closed unanswered, and so
+// is a connection from a peer that already holds its share.
+void TlsFront::Admit(UniqueFd client, const std::string& peer) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
+    int& held = perAddress_[peer];
+    if (held >= maxPerAddress_) return;
     const bool refuse = activeConnections_ >= maxConnections_;
-    if (refuse && refusingConnections_ >= refusalReserve) return;
+    if (refuse && refusingConnections_ >= refusalReserve) {
+        if (held == 0) perAddress_.erase(peer);
+        return;
+    }
     const int fd = client.get();
     try {
-        std::thread(&TlsFront::Serve, this, std::move(client), refuse).detach();
+        std::thread(&TlsFront::Serve, this, std::move(client), refuse, peer).detach();
     } catch (const std::system_error& e) {
         // The thread's copy of the socket is gone with it: the client sees
         // the connection closed, the service goes on.
         std::fprintf(stderr, "devcloud: cannot start a thread for a connection: %s\n", e.what());
+        if (held == 0) perAddress_.erase(peer);
         return;
     }
+    ++held;
     openSockets_.insert(fd);
     ++(refuse ? refusingConnections_ : activeConnections_);
 }
 
-void TlsFront::Serve(UniqueFd client, bool refuse) {
+void TlsFront::Serve(UniqueFd client, bool refuse, const std::string& peer) {
     ServeConnection(client.get(), refuse);
     std::lock_guard<std::mutex> lock(mutex_);
     openSockets_.erase(client.get());
     client.reset();
+    if (--perAddress_[peer] <= 0) perAddress_.erase(peer);
     --(refuse ? refusingConnections_ : activeConnections_);
     changed_.notify_all();
 }
@@ -530,22 +629,48 @@ bool TlsFront::SleepUnlessStopped(int ms) {
 }
 
 void TlsFront::ServeConnection(int fd, bool refuse) {
-    SetTimeouts(fd, refuse ? refusalTimeoutSeconds : idleTimeoutSeconds);
+    // Nothing at all for the idle time: closed. From the first byte on, the
+    // handshake and the head have their own, shorter deadline.
+    pollfd first{fd, POLLIN, 0};
+    if (::poll(&first, 1, (refuse ? refusalTimeoutSeconds : idleTimeoutSeconds) * 1000) <= 0)
+        return;
     SslPtr ssl(SSL_new(ctx_.get()));
     if (!ssl) return;
     SSL_set_fd(ssl.get(), fd);
-    if (SSL_accept(ssl.get()) != 1) return;
-    if (Exchange(ssl.get(), refuse)) SSL_shutdown(ssl.get());
+    const Clock::time_point headDeadline =
+        After(refuse ? refusalTimeoutSeconds : headTimeoutSeconds);
+    if (!SslAccept(ssl.get(), headDeadline)) return;
+    if (!Exchange(ssl.get(), refuse, headDeadline)) return;
+    ERR_clear_error();
+    SSL_shutdown(ssl.get());
+    // A client still sending a body that was refused would get a reset,
+    // which may throw away the refusal before it reads it: take in (and drop)
+    // what it still sends, for a short while.
+    ::shutdown(fd, SHUT_WR);
+    const Clock::time_point drainDeadline = After(1);
+    char sink[16384];
+    std::size_t drained = 0;
+    for (;;) {
+        const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   drainDeadline - Clock::now())
+                                   .count();
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || drained > maxBodyBytes || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+        const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+        if (n <= 0) break;
+        drained += static_cast<std::size_t>(n);
+    }
 }
 
 // One request per connection: the answer says "Connection: close". False
 // when the connection is to be cut without a TLS close notice.
-bool TlsFront::Exchange(SSL* ssl, bool refuse) {
+bool TlsFront::Exchange(SSL* ssl, bool refuse, Clock::time_point headDeadline) {
     Incoming in;
-    switch (ReadHead(ssl, in)) {
+    switch (ReadHead(ssl, in, headDeadline)) {
         case HeadRead::tooLarge: {
             std::string answer = MakeResponse(400, MessageBody("Request head too large"));
-            SslWriteAll(ssl, answer.data(), answer.size());
+            SslWriteAll(ssl, answer.data(), answer.size(), AfterForBytes(answer.size()));
             return true;
         }
         case HeadRead::cut:
@@ -563,71 +688,52 @@ bool TlsFront::Exchange(SSL* ssl, bool refuse) {
     const int refusal = refuse ? 503 : Refusal(in, message);
     if (refusal != 0) {
         in.entry.body = in.rest;
-        std::uint64_t sequence = recorder_.Add(std::move(in.entry));
         std::string answer = MakeResponse(refusal, MessageBody(message));
-        Reply(ssl, sequence, answer, answer.size());
+        Reply(ssl, std::move(in.entry), answer, answer.size());
         return true;
     }
 
     ReadBody(ssl, in);
-    const bool complete = in.entry.complete;
-    const std::string path = in.entry.path;
-    const std::string upstream = UpstreamRequest(in.entry);
-    std::uint64_t sequence = recorder_.Add(std::move(in.entry));
-    if (!complete) return false;
+    if (!in.entry.complete) {
+        recorder_.Add(std::move(in.entry));
+        return false;
+    }
 
     Fault fault;
-    const bool faulted = recorder_.TakeFault(path, fault);
-    if (faulted && fault.delayMs > 0 && !SleepUnlessStopped(fault.delayMs)) return false;
+    const bool faulted = recorder_.TakeFault(in.entry.path, fault);
+    if (faulted && fault.delayMs > 0 && !SleepUnlessStopped(fault.delayMs)) {
+        recorder_.Add(std::move(in.entry));
+        return false;
+    }
     std::string answer;
     if (faulted && fault.status != 0) {
         answer = MakeResponse(fault.status, fault.body);
-    } else if (!Relay(upstream, answer)) {
-        answer = MakeResponse(502, MessageBody("The service did not answer"));
+    } else {
+        int status = 500;
+        std::string body = MessageBody("The service did not answer");
+        if (handler_) handler_(in.entry, status, body);
+        answer = MakeResponse(status, body);
     }
     if (faulted && fault.drop) {
-        Reply(ssl, sequence, answer, CutPoint(answer, fault.dropAfterBytes));
+        Reply(ssl, std::move(in.entry), answer, CutPoint(answer, fault.dropAfterBytes));
         ::shutdown(SSL_get_fd(ssl), SHUT_RDWR);
         return false;
     }
-    Reply(ssl, sequence, answer, answer.size());
+    Reply(ssl, std::move(in.entry), answer, answer.size());
     return true;
 }
 
-// Writes the first `length` bytes of the answer and logs what went out.
-void TlsFront::Reply(SSL* ssl, std::uint64_t sequence, const std::string& answer,
+// Writes the first `length` bytes of the answer; logs the request with what
+// went out.
+void TlsFront::Reply(SSL* ssl, LoggedRequest entry, const std::string& answer,
                      std::size_t length) {
-    const std::size_t written = length > 0 ? SslWriteAll(ssl, answer.data(), length) : 0;
+    const std::uint64_t id = recorder_.Add(std::move(entry));
+    const std::size_t written =
+        length > 0 ? SslWriteAll(ssl, answer.data(), length, AfterForBytes(length)) : 0;
     const std::size_t headEnd = answer.find("\r\n\r\n");
     const bool headOut = headEnd != std::string::npos && written >= headEnd + 4;
-    recorder_.SetReply(sequence, headOut ? ResponseStatus(answer) : 0,
+    recorder_.SetReply(id, headOut ? ResponseStatus(answer) : 0,
                        answer.substr(0, std::min(written, WireRecorder::maxReplyBytes + 1)));
-}
-
-bool TlsFront::Relay(const std::string& request, std::string& response) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd) return false;
-    SetTimeouts(fd.get(), idleTimeoutSeconds);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(upstreamPort_));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    for (std::size_t sent = 0; ok && sent < request.size();) {
-        ssize_t n = ::send(fd.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            ok = false;
-        else
-            sent += static_cast<std::size_t>(n);
-    }
-    char chunk[16384];
-    while (ok) {
-        ssize_t n = ::recv(fd.get(), chunk, sizeof chunk, 0);
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        response.append(chunk, static_cast<std::size_t>(n));
-    }
-    return ok && ResponseStatus(response) != 0;
 }
 
 void TlsFront::Stop() {

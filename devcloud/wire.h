@@ -1,16 +1,18 @@
 #pragma once
 // The device side's wire: a TLS listener that records every request exactly
 // as it arrived (head and body bytes) and every answer as it went out,
-// applies the faults the operator set, and relays the request in plain HTTP
-// to the internal server that answers it. cpp-httplib keeps headers in a
-// sorted map, so the order and spelling on the wire can only be seen here,
-// before it parses them.
+// applies the faults the operator set, and hands the request, as parsed
+// here and nowhere else, to the service in this process. What is logged is
+// exactly what the service acted on.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -23,6 +25,7 @@
 namespace lumivo::devcloud {
 
 struct LoggedRequest {
+    std::uint64_t id = 0;  // given by the log, from 1 on; never reused while the process runs
     std::string method;
     std::string path;  // the request target as sent
     std::vector<std::pair<std::string, std::string>> headers;
@@ -53,18 +56,28 @@ struct Fault {
 class WireRecorder {
   public:
     static constexpr std::size_t defaultMaxEntries = 10000;
-    static constexpr std::size_t defaultMaxBytes = std::size_t{64} << 20;
+    // Small enough that a full log and the bodies in flight stay well under
+    // 128 MB together.
+    static constexpr std::size_t defaultMaxBytes = std::size_t{32} << 20;
     static constexpr std::size_t maxReplyBytes = 64 * 1024;
 
     explicit WireRecorder(std::size_t maxEntries = defaultMaxEntries,
                           std::size_t maxBytes = defaultMaxBytes)
         : maxEntries_(maxEntries), maxBytes_(maxBytes) {}
 
+    // The entry's id.
     std::uint64_t Add(LoggedRequest entry);
     // The answer as it went out: its status (0 when its head did not go out
     // whole) and the bytes written.
     void SetReply(std::uint64_t sequence, int status, const std::string& written);
     std::vector<LoggedRequest> Log();
+    // The ids after `after` whose entry passes the filter, oldest first.
+    std::vector<std::uint64_t> Ids(std::uint64_t after,
+                                   const std::function<bool(const LoggedRequest&)>& filter);
+    // A copy of one entry; false when it is not (or no longer) held.
+    bool Find(std::uint64_t id, LoggedRequest& out);
+    // The id of the oldest entry held, or of the next one when none is.
+    std::uint64_t FirstId();
     void ClearLog();
     std::size_t LogBytes();
 
@@ -81,7 +94,7 @@ class WireRecorder {
     const std::size_t maxBytes_;
     std::mutex mutex_;
     std::deque<LoggedRequest> log_;
-    std::uint64_t firstSequence_ = 0;  // sequence number of log_.front()
+    std::uint64_t firstSequence_ = 1;  // id of log_.front()
     std::size_t bytes_ = 0;            // what log_ holds, as counted by EntryBytes
     std::vector<Fault> faults_;
 };
@@ -97,6 +110,10 @@ struct TlsOptions {
     bool statefulTickets = false;
 };
 
+// Answers one whole request as the front parsed it: the status and JSON body.
+using RequestHandler =
+    std::function<void(const LoggedRequest& request, int& status, std::string& body)>;
+
 struct FrontOptions {
     // Numeric IPv4 or IPv6 addresses; none: 127.0.0.1 and, when the machine
     // has it, ::1.
@@ -104,10 +121,12 @@ struct FrontOptions {
     int port = 0;  // 0: a free one, the same on every address
     std::string certFile;
     std::string keyFile;
-    int upstreamPort = 0;  // the internal server on 127.0.0.1
+    RequestHandler handler;
     TlsOptions tls;
     // Connections served at once; the next ones are answered 503.
     int maxConnections = 64;
+    // Connections one peer address may hold at once; more are closed at once.
+    int maxConnectionsPerAddress = 16;
 };
 
 class TlsFront {
@@ -130,12 +149,11 @@ class TlsFront {
     bool Listen(const std::vector<std::string>& addresses, bool loopbackDefault, int port,
                 std::string& error);
     void AcceptLoop();
-    void Admit(UniqueFd client);
-    void Serve(UniqueFd client, bool refuse);
+    void Admit(UniqueFd client, const std::string& peer);
+    void Serve(UniqueFd client, bool refuse, const std::string& peer);
     void ServeConnection(int fd, bool refuse);
-    bool Exchange(SSL* ssl, bool refuse);
-    void Reply(SSL* ssl, std::uint64_t sequence, const std::string& answer, std::size_t length);
-    bool Relay(const std::string& request, std::string& response);
+    bool Exchange(SSL* ssl, bool refuse, std::chrono::steady_clock::time_point headDeadline);
+    void Reply(SSL* ssl, LoggedRequest entry, const std::string& answer, std::size_t length);
     bool SleepUnlessStopped(int ms);
 
     WireRecorder& recorder_;
@@ -143,14 +161,16 @@ class TlsFront {
     std::vector<UniqueFd> listeners_;
     UniqueFd wakeRead_, wakeWrite_;
     int port_ = 0;
-    int upstreamPort_ = 0;
+    RequestHandler handler_;
     int maxConnections_ = 64;
+    int maxPerAddress_ = 16;
     std::thread acceptThread_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::atomic<bool> stopping_{false};
     std::set<int> openSockets_;
+    std::map<std::string, int> perAddress_;  // connections held, by peer address
     int activeConnections_ = 0;
     int refusingConnections_ = 0;
 };

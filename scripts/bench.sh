@@ -55,6 +55,7 @@ start_devcloud noticket --tls-no-resumed-ticket
 start_devcloud stateful --tls-stateful-tickets
 start_devcloud both --tls-no-resumed-ticket --tls-stateful-tickets
 export LUMIVO_BENCH_PORT=$main_port LUMIVO_BENCH_OPERATOR_PORT=$main_operator_port
+export LUMIVO_BENCH_OPERATOR_TOKEN=$(cat "$work/devcloud-main/operator-token")
 
 # The agent's transport and the libcurl floor, alternately, several times over.
 build/bench/bench/bench-transport --benchmark_filter=Tick --benchmark_repetitions="$repetitions" \
@@ -64,6 +65,7 @@ build/bench/bench/bench-transport --benchmark_filter=Tick --benchmark_repetition
 for server in main noticket stateful both; do
   port_var=${server}_port operator_var=${server}_operator_port
   LUMIVO_BENCH_PORT=${!port_var} LUMIVO_BENCH_OPERATOR_PORT=${!operator_var} \
+    LUMIVO_BENCH_OPERATOR_TOKEN=$(cat "$work/devcloud-$server/operator-token") \
     build/bench/bench/bench-transport --benchmark_filter=Wire --benchmark_format=json \
     > "$work/wire-$server.json"
 done

@@ -57,7 +57,10 @@ line=$(head -n 1 "$work/devcloud.out")
 echo "$line"
 port=$(sed -E 's|.*https://127\.0\.0\.1:([0-9]+)/.*|\1|' <<<"$line")
 operator=$(sed -E 's|.*operator (http://[^ ]*)/.*|\1|' <<<"$line")
-echo "Console: $operator/ (open it in a browser to watch what follows)"
+console="$operator/?token=$(cat "$work/cloud/operator-token")"
+echo "Console: $console (open it in a browser to watch what follows)"
+# devcloud's operator API wants its token, and JSON, on every call.
+curl() { command curl -H "Authorization: Bearer $(cat "$work/cloud/operator-token")" -H "Content-Type: application/json" "$@"; }
 
 # The agent keeps its built-in service URL (https://localhost:8443/api/); the
 # POSIX Internet port sends those requests to devcloud's free port instead.
@@ -155,7 +158,7 @@ if [ "$keep_running" = 1 ]; then
   section "devcloud keeps running, and the agent with it (-c -n -p=demo)"
   "$agent" -d -c -n -p=demo > >(stamp) &
   agent_pid=$!
-  echo "Console: $operator/"
+  echo "Console: $console"
   echo "Create a VPN request for device $device_id there, watch it become vpn-created, end it."
   echo "Ctrl-C ends devcloud and the agent."
   trap 'echo; exit 0' INT TERM

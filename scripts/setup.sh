@@ -33,3 +33,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# devcloud's API description is linted with Redocly CLI, from npm (Node.js
+# comes from Debian when the machine has none).
+if ! command -v npm >/dev/null; then
+  $sudo apt-get update -qq
+  $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends nodejs npm
+fi
+if [ "$(redocly --version 2>/dev/null | tail -n 1)" != 2.77.0 ]; then
+  $sudo npm install -g --no-fund --no-audit @redocly/cli@2.77.0
+fi

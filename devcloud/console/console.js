@@ -11,6 +11,10 @@
   const shownPasswords = new Set();  // device ids whose password is shown
   const openEntries = new Set();     // log entries opened to their head and body
   let devices = [];
+  let requestList = [];
+  let logEntries = [];               // the newest log entries, oldest first, at most logShown
+  let logFilter = null;              // the device filter logEntries were read with
+  let offlineSince = null;           // when devcloud stopped answering
   let drawn = {};                    // last drawn JSON text per part, to skip redraws
   let timer = null;
   let polling = false;
@@ -31,16 +35,31 @@
     return node;
   }
 
-  async function api(method, path, body) {
+  // The token comes with the address devcloud printed ("/?token=..."); it is
+  // kept for this tab and taken out of the address bar and the history.
+  const given = new URLSearchParams(location.search).get('token');
+  if (given) {
+    sessionStorage.setItem(tokenKey, given);
+    history.replaceState(null, '', location.pathname + location.hash);
+  }
+
+  // One call of the API with the token; a change always says it is JSON.
+  // The reply's JSON, and its headers with `withHeaders`.
+  async function api(method, path, body, withHeaders) {
     const headers = {};
     const token = sessionStorage.getItem(tokenKey);
     if (token) headers.Authorization = 'Bearer ' + token;
     const options = { method, headers, cache: 'no-store' };
-    if (body !== undefined) {
-      headers['Content-Type'] = 'application/json';
-      options.body = JSON.stringify(body);
+    if (method !== 'GET') headers['Content-Type'] = 'application/json';
+    if (body !== undefined) options.body = JSON.stringify(body);
+    let response;
+    try {
+      response = await fetch(path, options);
+    } catch (e) {
+      const error = new Error('devcloud does not answer');
+      error.status = 0;
+      throw error;
     }
-    const response = await fetch(path, options);
     const text = await response.text();
     let data = null;
     try { data = text ? JSON.parse(text) : null; } catch (e) { data = null; }
@@ -49,7 +68,7 @@
       error.status = response.status;
       throw error;
     }
-    return data;
+    return withHeaders ? { data, headers: response.headers } : data;
   }
 
   // "2026-12-08T14:50:01.123Z" as "2026-12-08 14:50:01"; absent or empty as "—".
@@ -95,6 +114,10 @@
 
   // ---- devices
 
+  function vpnUp(id) {
+    return requestList.some((r) => r.deviceId === id && r.status === 'vpn-created');
+  }
+
   function drawDevices(list) {
     devices = list;
     const rows = $('device-rows');
@@ -112,9 +135,17 @@
         el('td', {}, when(d.enrolledAt)),
         el('td', { class: 'last-seen' }, when(d.lastSeen) + ago(d.lastSeen)),
         el('td', {}, when(d.lastLogin)),
-        el('td', {}, d.typeCode),
-        el('td', {}, d.version),
-        el('td', {}, el('span', { class: 'password' }, shown ? d.password : '••••••'), ' ', toggle));
+        el('td', { class: 'polls' }, d.polling ? badge('polling') : badge('not polling', 'idle'),
+          ' ', when(d.lastPoll)),
+        el('td', { class: 'vpn' }, vpnUp(d.id) ? badge('VPN up', 'vpn-created') : '—'),
+        el('td', {}, d.typeCode + ' ' + d.version),
+        el('td', { class: 'wrap' }, el('span', { class: 'password' }, shown ? d.password : '••••••'), ' ', toggle),
+        el('td', {}, el('button', {
+          type: 'button', class: 'delete', onclick: () => {
+            if (!confirm('Delete device ' + d.id + '? Its requests end and it can no longer sign in.')) return;
+            act($('device-message'), api('DELETE', 'devices/' + d.id));
+          },
+        }, 'Delete')));
     }));
     $('no-devices').hidden = list.length > 0;
     fillDeviceChoices($('request-device'), list, false);
@@ -164,9 +195,11 @@
   }
 
   function drawRequests(list) {
+    const known = new Set(devices.map((d) => d.id));
     const items = list.slice().reverse().map((r) => {
       const head = el('div', { class: 'request-head' },
-        el('strong', {}, 'Request ' + r.id), el('span', {}, 'device ' + r.deviceId),
+        el('strong', {}, 'Request ' + r.id),
+        el('span', {}, 'device ' + r.deviceId + (known.has(r.deviceId) ? '' : ' (deleted)')),
         el('span', {}, r.type),
         el('span', { class: 'status badge ' + r.status }, r.status));
       if (r.status !== 'ended') {
@@ -175,7 +208,10 @@
             api('DELETE', 'requests/' + r.id)),
         }, 'End'));
       }
-      const body = [head, el('div', { class: 'params' }, parameters(r.data))];
+      const body = [head,
+        el('div', { class: 'times' }, 'created ', el('span', { class: 'created' }, when(r.createdAt)),
+          ' · status since ', el('span', { class: 'changed' }, when(r.changedAt))),
+        el('div', { class: 'params' }, parameters(r.data))];
       if (r.answer) {
         if (r.answer.status === 'vpn-created') body.push(answerTable(r.answer));
         else body.push(el('div', { class: 'params' }, 'Answer ' + r.answer.status + ': ' + r.answer.data));
@@ -188,9 +224,22 @@
 
   // ---- request log
 
+  // Only what is new since the last entry shown; the newest entries at first.
   function logPath() {
     const device = $('log-device').value;
-    return device ? 'log?device=' + encodeURIComponent(device) : 'log';
+    const last = logEntries.length ? logEntries[logEntries.length - 1].id : 0;
+    const from = last ? 'since=' + last : 'last=' + logShown;
+    return 'log?' + from + (device ? '&device=' + encodeURIComponent(device) : '');
+  }
+
+  // Adds what came to what is shown; entries that devcloud no longer holds
+  // (cleared, or past its bounds) go.
+  function mergeLog(reply) {
+    const first = Number(reply.headers.get('X-Log-First-Id')) || 0;
+    const before = logEntries.length;
+    const kept = logEntries.filter((e) => e.id >= first);
+    logEntries = kept.concat(reply.data || []).slice(-logShown);
+    return kept.length !== before || (reply.data || []).length > 0;
   }
 
   // A devcloud without the device filter sends every entry; those that name
@@ -202,7 +251,7 @@
   }
 
   function entryKey(e) {
-    return e.receivedMs + ' ' + e.method + ' ' + e.path + ' ' + (e.headBase64 || '').length;
+    return String(e.id);
   }
 
   function timeOf(ms) {
@@ -230,7 +279,7 @@
   function drawLog(list) {
     const device = $('log-device').value;
     const entries = list.filter((e) => forDevice(e, device));
-    const newest = entries.slice(-logShown).reverse();
+    const newest = entries.slice().reverse();
     const rows = [];
     for (const e of newest) {
       const key = entryKey(e);
@@ -245,8 +294,8 @@
       if (openEntries.has(key)) rows.push(detail(e));
     }
     $('log-rows').replaceChildren(...rows);
-    $('log-count').textContent = entries.length > logShown
-      ? 'newest ' + logShown + ' of ' + entries.length : entries.length + ' entries';
+    $('log-count').textContent = entries.length >= logShown
+      ? 'newest ' + logShown + ' entries' : entries.length + ' entries';
   }
 
   // ---- faults
@@ -269,18 +318,48 @@
     again = false;
     clearTimeout(timer);
     try {
+      const filter = $('log-device').value;
+      if (filter !== logFilter) {
+        logEntries = [];
+        logFilter = filter;
+        openEntries.clear();
+      }
       const [deviceList, requests, log, faults] = await Promise.all([
-        api('GET', 'devices'), api('GET', 'requests'), api('GET', logPath()), api('GET', 'faults')]);
+        api('GET', 'devices'), api('GET', 'requests'), api('GET', logPath(), undefined, true),
+        api('GET', 'faults')]);
+      setOffline(false);
       setState('ok', 'live');
+      requestList = requests;
       drawDevices(deviceList);
-      if (changed('requests', requests)) drawRequests(requests);
-      if (changed('log', [logPath(), log])) drawLog(log);
+      if (changed('requests', [requests, deviceList.map((d) => d.id)])) drawRequests(requests);
+      if (mergeLog(log) || drawn.log === null || drawn.log === undefined) {
+        drawn.log = true;
+        drawLog(logEntries);
+      }
       if (changed('faults', faults)) drawFaults(faults);
     } catch (error) {
-      setState('bad', error.status === 401 ? 'token needed' : 'unreachable: ' + error.message);
+      if (error.status === 401) {
+        setState('bad', 'token needed');
+      } else {
+        setState('bad', 'unreachable: ' + error.message);
+        setOffline(true);
+      }
     } finally {
       polling = false;
       timer = setTimeout(poll, again ? 0 : pollMs);
+    }
+  }
+
+  // A banner that stays in sight while devcloud does not answer: what the
+  // page shows is from before then.
+  function setOffline(offline) {
+    if (offline && offlineSince === null) offlineSince = new Date();
+    if (!offline) offlineSince = null;
+    $('offline').hidden = !offline;
+    document.body.classList.toggle('stale', offline);
+    if (offline) {
+      $('offline').textContent = 'devcloud stopped answering at ' +
+        offlineSince.toTimeString().slice(0, 8) + '; what is shown is from before then.';
     }
   }
 
@@ -333,6 +412,8 @@
   $('clear-faults').addEventListener('click', () => act($('fault-message'), api('DELETE', 'faults')));
   $('clear-log').addEventListener('click', () => {
     openEntries.clear();
+    logEntries = [];
+    drawn.log = null;
     act($('log-message'), api('DELETE', 'log'));
   });
   $('log-device').addEventListener('change', () => poll());
@@ -342,6 +423,7 @@
     const token = $('token').value.trim();
     if (token) sessionStorage.setItem(tokenKey, token); else sessionStorage.removeItem(tokenKey);
     drawn = {};
+    logEntries = [];
     poll();
   });
   $('token').value = sessionStorage.getItem(tokenKey) || '';

@@ -12,6 +12,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -146,10 +147,9 @@ bool DevCloud::Start() {
                                      std::to_string(operatorPort_),
                                      "--data-dir",
                                      dataDir_};
-    std::size_t lines = 1;
+    const std::size_t lines = 2;  // where it listens, and the console's address
     bool secretGiven = false;
     for (std::size_t i = 0; i < extraArgs_.size(); ++i) {
-        if (extraArgs_[i] == "--operator-bind") lines = 2;
         if (extraArgs_[i] == "--enrolment-secret" && i + 1 < extraArgs_.size()) {
             secretGiven = true;
             enrolmentSecret_ = extraArgs_[i + 1];
@@ -174,7 +174,7 @@ bool DevCloud::Start() {
         close(out[0]);
         return false;
     }
-    // The line it prints once it listens, and the token's after it.
+    // The line it prints once it listens, and the console's after it.
     std::string output;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n')) < lines) {
@@ -190,7 +190,7 @@ bool DevCloud::Start() {
     }
     close(out[0]);
     line_ = output.substr(0, output.find('\n'));
-    tokenLine_ = lines == 2 && line_.size() < output.size()
+    tokenLine_ = line_.size() < output.size()
                      ? output.substr(line_.size() + 1, output.find('\n', line_.size() + 1) -
                                                            line_.size() - 1)
                      : "";
@@ -258,10 +258,20 @@ std::string DevCloud::operatorUrl() const {
 std::string DevCloud::certFile() const { return dataDir_ + "/cert.pem"; }
 
 HttpReply DevCloud::Operator(const std::string& method, const std::string& path,
-                             const std::string& jsonBody) {
+                             const std::string& jsonBody, const std::vector<std::string>& extra) {
     std::string relative = !path.empty() && path[0] == '/' ? path.substr(1) : path;
     std::vector<std::string> headers = {"Content-Type: application/json"};
     if (!operatorToken_.empty()) headers.push_back("Authorization: Bearer " + operatorToken_);
+    for (const std::string& header : extra) {
+        const std::string name = header.substr(0, header.find(':') + 1);
+        headers.erase(std::remove_if(headers.begin(), headers.end(),
+                                     [&](const std::string& h) {
+                                         return strncasecmp(h.c_str(), name.c_str(),
+                                                            name.size()) == 0;
+                                     }),
+                      headers.end());
+        headers.push_back(header);
+    }
     return Perform(method, operatorUrl() + relative, headers, jsonBody, "");
 }
 
@@ -276,6 +286,8 @@ std::vector<CloudDevice> DevCloud::Devices() {
         d.lastSeen = Str(item, "lastSeen");
         d.lastLogin = Str(item, "lastLogin");
         GetJsonBool(item, "online", d.online);
+        d.lastPoll = Str(item, "lastPoll");
+        GetJsonBool(item, "polling", d.polling);
         d.connectionsPassword = Str(item, "connectionsPassword");
         d.password = Str(item, "password");
         d.version = Str(item, "version");
@@ -320,6 +332,8 @@ std::vector<CloudRequest> DevCloud::Requests() {
         r.type = Str(item, "type");
         r.status = Str(item, "status");
         r.data = Str(item, "data");
+        r.createdAt = Str(item, "createdAt");
+        r.changedAt = Str(item, "changedAt");
         const cJSON* answer = cJSON_GetObjectItemCaseSensitive(item, "answer");
         if (cJSON_IsObject(answer)) {
             r.answered = true;

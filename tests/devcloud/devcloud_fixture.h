@@ -34,6 +34,8 @@ struct CloudDevice {
     std::string lastSeen;    // ISO time, empty when never seen
     std::string lastLogin;   // ISO time, empty when never logged in
     bool online = false;
+    std::string lastPoll;  // ISO time, empty when it never polled
+    bool polling = false;  // polled in the last 15 s: its connections are on
     std::string connectionsPassword;
     std::string password;
     std::string version;
@@ -45,6 +47,8 @@ struct CloudRequest {
     std::string type;
     std::string status;  // "request", "vpn-created", "error" or "ended"
     std::string data;
+    std::string createdAt;  // ISO times
+    std::string changedAt;
     bool answered = false;
     std::string answerStatus;
     std::string answerData;             // the answer's "data" text as sent
@@ -87,8 +91,8 @@ class DevCloud {
     DevCloud(const DevCloud&) = delete;
     DevCloud& operator=(const DevCloud&) = delete;
 
-    // Starts the binary and waits up to 10 s for its listening line (and
-    // its token line, with "--operator-bind").
+    // Starts the binary and waits up to 10 s for its listening line and
+    // the console's address after it.
     bool Start();
     // Sends the signal (SIGTERM unless told) and waits; true when it ended
     // with status 0.
@@ -96,6 +100,7 @@ class DevCloud {
     // Stop, then start on the same ports and data folder.
     bool Restart();
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     int port() const { return port_; }
     int operatorPort() const { return operatorPort_; }
@@ -108,15 +113,19 @@ class DevCloud {
     const std::string& dataDir() const { return dataDir_; }
     std::string certFile() const;  // the normal certificate, "<dataDir>/cert.pem"
     const std::string& listeningLine() const { return line_; }
+    // "devcloud console http://HOST:PORT/?token=TOKEN"
     const std::string& tokenLine() const { return tokenLine_; }
-    // The operator token read from the data folder after the start (empty
-    // without "--operator-bind"); Operator() sends it. Tests may swap it.
+    // The operator token read from the data folder after the start;
+    // Operator() sends it. Tests may swap it.
     const std::string& operatorToken() const { return operatorToken_; }
     void UseOperatorToken(const std::string& token) { operatorToken_ = token; }
 
-    // Operator interface (plain HTTP, JSON).
+    // Operator interface (plain HTTP, JSON). A header in `headers` takes the
+    // place of the one sent by default ("Content-Type", "Authorization",
+    // "Host"); "Name:" alone leaves it out.
     HttpReply Operator(const std::string& method, const std::string& path,
-                       const std::string& jsonBody = "");
+                       const std::string& jsonBody = "",
+                       const std::vector<std::string>& headers = {});
     std::vector<CloudDevice> Devices();
     bool SetConnectionsPassword(int deviceId, const std::string& password);
     // The new request's id, or 0.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/constants.h"
 #include "base/text.h"
@@ -293,36 +294,175 @@ TEST_F(DevCloudTest, TheLogCanBeNarrowedToOneDevice) {
     EXPECT_EQ(400, cloud.Operator("GET", "log?device=x").status);
 }
 
-TEST(DevCloudOperator, BoundElsewhereEveryOperatorRequestNeedsTheToken) {
-    DevCloud cloud({"--operator-bind", "127.0.0.3"});
-    ASSERT_TRUE(cloud.Start()) << cloud.listeningLine();
-    EXPECT_EQ("127.0.0.3", cloud.operatorHost());
-    const std::string token = cloud.operatorToken();
-    ASSERT_EQ(48u, token.size());
-    EXPECT_EQ("devcloud operator token " + token, cloud.tokenLine());
-    struct stat info {};
-    ASSERT_EQ(0, stat((cloud.dataDir() + "/operator-token").c_str(), &info));
-    EXPECT_EQ(0600u, info.st_mode & 0777);
+TEST(DevCloudOperator, EveryApiRequestNeedsTheTokenOnEveryBind) {
+    for (const char* bind : {"127.0.0.1", "127.0.0.3"}) {
+        DevCloud cloud({"--operator-bind", bind});
+        ASSERT_TRUE(cloud.Start()) << cloud.listeningLine();
+        EXPECT_EQ(bind, cloud.operatorHost());
+        const std::string token = cloud.operatorToken();
+        ASSERT_EQ(48u, token.size());
+        EXPECT_EQ("devcloud console " + cloud.operatorUrl() + "?token=" + token, cloud.tokenLine());
 
-    EXPECT_EQ(200, cloud.Operator("GET", "devices").status);
-    for (const std::string& wrong : {std::string(), std::string(token.size(), 'a'), token + "a"}) {
-        cloud.UseOperatorToken(wrong);
-        for (const char* path : {"devices", "log", "faults", "no-such-route"}) {
-            HttpReply refused = cloud.Operator("GET", path);
-            EXPECT_EQ(401, refused.status) << path;
-            EXPECT_FALSE(Member(refused.body, "message").empty()) << path;
+        EXPECT_EQ(200, cloud.Operator("GET", "devices").status);
+        for (const std::string& wrong :
+             {std::string(), std::string(token.size(), 'a'), token + "a"}) {
+            cloud.UseOperatorToken(wrong);
+            for (const char* path : {"devices", "log", "faults", "no-such-route"}) {
+                HttpReply refused = cloud.Operator("GET", path);
+                EXPECT_EQ(401, refused.status) << bind << " " << path;
+                EXPECT_FALSE(Member(refused.body, "message").empty()) << path;
+            }
+            EXPECT_EQ(401, cloud.Operator("POST", "faults", R"({"path":"/api/devices"})").status);
         }
-        EXPECT_EQ(401, cloud.Operator("POST", "faults", R"({"path":"/api/devices"})").status);
-    }
-    cloud.UseOperatorToken(token);
-    EXPECT_EQ("[]", cloud.Operator("GET", "faults").body);
+        // The page itself holds nothing secret: it comes without the token.
+        EXPECT_EQ(200, cloud.Operator("GET", "").status);
+        cloud.UseOperatorToken(token);
+        EXPECT_EQ("[]", cloud.Operator("GET", "faults").body);
 
-    // A restart makes a new token; the old one is refused.
-    ASSERT_TRUE(cloud.Restart());
-    EXPECT_NE(token, cloud.operatorToken());
-    EXPECT_EQ(200, cloud.Operator("GET", "devices").status);
-    cloud.UseOperatorToken(token);
-    EXPECT_EQ(401, cloud.Operator("GET", "devices").status);
+        // A restart makes a new token; the old one is refused.
+        ASSERT_TRUE(cloud.Restart());
+        EXPECT_NE(token, cloud.operatorToken());
+        EXPECT_EQ(200, cloud.Operator("GET", "devices").status);
+        cloud.UseOperatorToken(token);
+        EXPECT_EQ(401, cloud.Operator("GET", "devices").status);
+    }
+}
+
+// What a page of another origin, or one reached under another name (DNS
+// rebinding), can send: none of it gets through, token or not.
+TEST_F(DevCloudTest, OnlyTheConsolesOwnOriginAndNamesReachTheOperatorSide) {
+    const std::string port = std::to_string(cloud.operatorPort());
+    const std::string fault = R"({"path":"/api/devices"})";
+    for (const std::string& host : {"attacker.example:" + port, std::string("127.0.0.1:1"), "localhost.:" + port,
+                                    "127.0.0.2:" + port, "[::1]:" + port, std::string("127.0.0.1")}) {
+        HttpReply reply = cloud.Operator("GET", "devices", "", {"Host: " + host});
+        EXPECT_EQ(421, reply.status) << host;
+        EXPECT_EQ(std::string::npos, reply.body.find(password)) << host;
+    }
+    EXPECT_EQ(200, cloud.Operator("GET", "devices", "", {"Host: localhost:" + port}).status);
+    EXPECT_EQ(200, cloud.Operator("GET", "devices", "", {"Host: LOCALHOST:" + port}).status);
+
+    for (const char* type : {"Content-Type: text/plain", "Content-Type:",
+                             "Content-Type: application/x-www-form-urlencoded",
+                             "Content-Type: multipart/form-data; boundary=x"}) {
+        EXPECT_EQ(415, cloud.Operator("POST", "faults", fault, {type}).status) << type;
+        EXPECT_EQ(415, cloud.Operator("DELETE", "log", "", {type}).status) << type;
+    }
+    EXPECT_EQ(200, cloud.Operator("POST", "faults", fault,
+                                  {"Content-Type: Application/JSON; charset=utf-8"})
+                       .status);
+    for (const char* origin : {"Origin: http://attacker.example", "Origin: null",
+                               "Origin: http://localhost:1", "Origin: https://127.0.0.1"}) {
+        EXPECT_EQ(403, cloud.Operator("POST", "faults", fault, {origin}).status) << origin;
+        EXPECT_EQ(403, cloud.Operator("GET", "devices", "", {origin}).status) << origin;
+    }
+    EXPECT_EQ(200, cloud.Operator("POST", "faults", fault, {"Origin: http://127.0.0.1:" + port})
+                       .status);
+    JsonTree faults(ParseJson(cloud.Operator("GET", "faults").body));
+    EXPECT_EQ(2, cJSON_GetArraySize(faults.get()));  // only the two the operator sent
+}
+
+TEST(DevCloudFiles, TheDataFolderAndItsSecretsAreOwnerOnlyWhateverTheUmask) {
+    const mode_t old = umask(0);
+    DevCloud cloud;
+    const bool started = cloud.Start();
+    umask(old);
+    ASSERT_TRUE(started);
+    int id = 0;
+    std::string password, token;
+    ASSERT_TRUE(cloud.Enrol(id, password, token));
+    auto mode = [&](const std::string& name) {
+        struct stat info {};
+        return stat((cloud.dataDir() + name).c_str(), &info) == 0 ? info.st_mode & 0777 : 0777u;
+    };
+    EXPECT_EQ(0700u, mode(""));
+    for (const char* name : {"/devcloud.db", "/devcloud.db-wal", "/operator-token", "/key.pem"})
+        EXPECT_EQ(0600u, mode(name)) << name;
+}
+
+TEST_F(DevCloudTest, RequestsKeepTheirTimesAndDevicesTheirPolls) {
+    EXPECT_EQ("", cloud.Devices().at(0).lastPoll);
+    EXPECT_FALSE(cloud.Devices().at(0).polling);
+    int request = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    CloudRequest created = cloud.Requests().at(0);
+    ASSERT_EQ(24u, created.createdAt.size()) << created.createdAt;
+    EXPECT_EQ(created.createdAt, created.changedAt);
+
+    ASSERT_EQ(403, Poll("wrong").status);  // it polls, so its connections are on
+    CloudDevice polled = cloud.Devices().at(0);
+    EXPECT_TRUE(polled.polling);
+    EXPECT_EQ(24u, polled.lastPoll.size()) << polled.lastPoll;
+
+    usleep(20000);
+    ASSERT_EQ(200, cloud
+                       .Device("PUT", "connections/" + std::to_string(request),
+                               "status=vpn-created&data={}", token)
+                       .status);
+    CloudRequest answered = cloud.Requests().at(0);
+    EXPECT_EQ(created.createdAt, answered.createdAt);
+    EXPECT_LT(created.changedAt, answered.changedAt);
+    usleep(20000);
+    ASSERT_TRUE(cloud.EndRequest(request));
+    const std::string ended = cloud.Requests().at(0).changedAt;
+    EXPECT_LT(answered.changedAt, ended);
+    ASSERT_TRUE(cloud.EndRequest(request));  // again: nothing changes
+    EXPECT_EQ(ended, cloud.Requests().at(0).changedAt);
+}
+
+TEST_F(DevCloudTest, ADeletedDeviceIsGoneItsRequestsEndedAndItsTokensDead) {
+    int other = 0;
+    std::string otherPassword, otherToken;
+    ASSERT_TRUE(cloud.Enrol(other, otherPassword, otherToken));
+    int request = cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e");
+    int theirs = cloud.CreateVpnRequest(other, "a", "b", "c", "d", "e");
+
+    ASSERT_EQ(200, cloud.Operator("DELETE", "devices/" + std::to_string(id)).status);
+    EXPECT_EQ(404, cloud.Operator("DELETE", "devices/" + std::to_string(id)).status);
+    EXPECT_EQ(404, cloud.Operator("DELETE", "devices/9999").status);
+    ASSERT_EQ(1u, cloud.Devices().size());
+    EXPECT_EQ(other, cloud.Devices().at(0).id);
+    std::vector<CloudRequest> requests = cloud.Requests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ(request, requests[0].id);
+    EXPECT_EQ("ended", requests[0].status);  // kept, as history
+    EXPECT_EQ(theirs, requests[1].id);
+    EXPECT_EQ("request", requests[1].status);
+
+    const std::string mine = "devices/" + std::to_string(id);
+    EXPECT_EQ(401, cloud.Device("GET", mine + "/heart-beat", "", token).status);
+    EXPECT_EQ(404, cloud.Device("POST", mine + "/login", Login(password)).status);
+    EXPECT_EQ(0, cloud.CreateVpnRequest(id, "a", "b", "c", "d", "e"));
+    int again = 0;
+    std::string pw, tok;
+    ASSERT_TRUE(cloud.Enrol(again, pw, tok));
+    EXPECT_GT(again, other);  // an id is never given twice
+}
+
+TEST_F(DevCloudTest, TheLogIsReadFromAnIdOnAndItsNewestEntries) {
+    for (int i = 0; i < 4; ++i) cloud.Device("GET", "devices/1/heart-beat", "", token);
+    std::vector<LoggedCall> all = cloud.Log();
+    ASSERT_EQ(5u, all.size());
+    HttpReply since = cloud.Operator("GET", "log?since=3");
+    ASSERT_EQ(200, since.status);
+    JsonTree entries(ParseJson(since.body));
+    ASSERT_EQ(2, cJSON_GetArraySize(entries.get()));
+    std::int32_t first = 0;
+    ASSERT_TRUE(GetJsonInt(cJSON_GetArrayItem(entries.get(), 0), "id", first));
+    EXPECT_EQ(4, first);
+    EXPECT_EQ("[]", cloud.Operator("GET", "log?since=5").body);
+    JsonTree newest(ParseJson(cloud.Operator("GET", "log?last=2&device=1").body));
+    ASSERT_EQ(2, cJSON_GetArraySize(newest.get()));
+    ASSERT_TRUE(GetJsonInt(cJSON_GetArrayItem(newest.get(), 1), "id", first));
+    EXPECT_EQ(5, first);
+    for (const char* bad : {"log?since=x", "log?since=-1", "log?last=0", "log?device=abc"})
+        EXPECT_EQ(400, cloud.Operator("GET", bad).status) << bad;
+    // Cleared, the ids go on: a reader that asks from its last id sees only what is new.
+    ASSERT_TRUE(cloud.ClearLog());
+    cloud.Device("GET", "devices/1/heart-beat", "", token);
+    JsonTree after(ParseJson(cloud.Operator("GET", "log?since=5").body));
+    ASSERT_EQ(1, cJSON_GetArraySize(after.get()));
+    ASSERT_TRUE(GetJsonInt(cJSON_GetArrayItem(after.get(), 0), "id", first));
+    EXPECT_EQ(6, first);
 }
 
 TEST_F(DevCloudTest, OperatorRefusesBadInput) {

@@ -1,4 +1,4 @@
-// The request log's bounds, on the recorder itself: filling 64 MiB through
+// The request log's bounds, on the recorder itself: filling 32 MiB through
 // the binary would take far longer than the rule it checks.
 
 #include <gtest/gtest.h>

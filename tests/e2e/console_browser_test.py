@@ -1,21 +1,25 @@
 #!/usr/bin/env python3
 """devcloud's console in headless Chromium, driven by Selenium, with the real
-agent binary as the device: it enrols and beats, the page shows it online, a
-click creates a VPN request, the page shows the device's answer with its real
-interfaces, a click ends it and the agent drops the VPN.
+agent binary as the device: opened from the address devcloud printed, the page
+shows the device online and polling, a click creates a VPN request, the page
+shows the device's answer with its real interfaces and the request's times, a
+click ends it and the agent drops the VPN; a device is deleted from the page;
+a banner says when devcloud stopped answering. A page of another origin, open
+in the same browser, can change nothing.
 
 LUMIVO_ARTIFACTS names the folder for the screenshot (console.png, 1280x800).
 Exit status 77 (skipped) when Chromium, its driver or Selenium is missing.
 """
 
+import http.server
 import json
 import os
 import re
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 sys.dont_write_bytecode = True  # no cache beside the sources
@@ -125,14 +129,19 @@ class ConsoleInABrowser(unittest.TestCase):
 
     def setUp(self):
         self.driver.set_window_size(1280, 800)
-        self.page = Page(self.driver, self.cloud.operator + "/")
+        self.page = Page(self.driver, self.cloud.console)
         self.page.wait("the page to reach the operator side",
                        lambda: self.page.text("#state") == "live")
+        # The token is kept for the tab, not in the address bar or the history.
+        self.assertNotIn("token", self.driver.current_url)
 
     def test_console_follows_a_vpn_round_trip(self):
         page, device = self.page, self.device
         page.wait("the device online", lambda: page.texts("#device-%d .badge.online" % device))
         self.assertNotEqual(page.device_cell(device, 4), "—")  # last heart-beat
+        # Started with connections on, it polls.
+        page.wait("the device polling", lambda: page.texts("#device-%d .badge.polling" % device))
+        self.assertRegex(page.text("#device-%d .polls" % device), r"polling \d{4}-\d\d-\d\d ")
         if "enrolledAt" in self.cloud.device(device):
             self.assertRegex(page.device_cell(device, 3), r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
 
@@ -152,6 +161,10 @@ class ConsoleInABrowser(unittest.TestCase):
         status = "#%s .status" % request_id
         page.wait("vpn-created", lambda: page.text(status) == "vpn-created", 20)
         self.assertIn("vpn.console.example", page.text("#%s .params" % request_id))
+        stamp = r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$"
+        self.assertRegex(page.text("#%s .created" % request_id), stamp)
+        self.assertRegex(page.text("#%s .changed" % request_id), stamp)
+        page.wait("the VPN shown up", lambda: page.text("#device-%d .vpn" % device) == "VPN up")
         self.assertEqual(page.text("#%s .server-ip" % request_id), "10.99.0.7")
         shown = {n for n in page.texts("#%s .interface-name" % request_id) if n}
         self.assertEqual(shown, host_interfaces())
@@ -173,6 +186,11 @@ class ConsoleInABrowser(unittest.TestCase):
         self.agent.wait_for_line("VPN disconnected successfully", 10, connected + 1)
         page.wait("ended", lambda: page.text(status) == "ended")
         self.assertEqual(page.texts("#%s button.end" % request_id), [])
+        page.wait("the VPN shown down", lambda: page.text("#device-%d .vpn" % device) == "—")
+        # The log is read from its last entry on, not whole at every poll.
+        asked = self.driver.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name)")
+        self.assertTrue(any("/log?since=" in name for name in asked), asked[-8:])
 
     def screenshot(self, name):
         """The page at the top, its viewport 1280x800."""
@@ -218,6 +236,22 @@ class ConsoleInABrowser(unittest.TestCase):
                 for t in page.texts("#log-rows tr.entry"))))
         cloud.call("DELETE", "/requests/%d" % request)
 
+    def test_a_device_is_deleted_from_the_page(self):
+        page, cloud = self.page, self.cloud
+        secret = re.search(r"secretKey=([^&]*)", [
+            e for e in cloud.log() if e["path"] == cloud.prefix + "devices"][0]["body"]).group(1)
+        status, text = cloud.device_call("POST", "devices", "secretKey=%s&typeCode=x" % secret)
+        self.assertEqual(status, 200, text)
+        orphan = json.loads(text)["id"]
+        request = cloud.call("POST", "/devices/%d/requests" % orphan, {"url": "x"})["id"]
+        page.wait("the new device", lambda: page.texts("#device-%d" % orphan))
+        page.click("#device-%d button.delete" % orphan)
+        self.driver.switch_to.alert.accept()
+        page.wait("the device gone", lambda: not page.texts("#device-%d" % orphan))
+        page.wait("its request ended", lambda: page.text("#request-%d .status" % request) == "ended")
+        self.assertIn("device %d (deleted)" % orphan, page.text("#request-%d" % request))
+        self.assertIsNone(cloud.device(orphan))
+
     def test_faults_are_set_and_cleared_from_the_page(self):
         page = self.page
         path = "%sdevices/%d/heart-beat" % (self.cloud.prefix, self.device)
@@ -250,35 +284,96 @@ class ConsoleInABrowser(unittest.TestCase):
             self.assertLessEqual(box["x"] + box["width"], width, section)
 
 
-def supports_operator_token():
-    usage = subprocess.run([DEVCLOUD, "--help"], capture_output=True, text=True).stdout
-    return "--operator-bind" in usage
+class Elsewhere(http.server.ThreadingHTTPServer):
+    """A web page of another origin (another loopback port) that tries to drive
+    devcloud's operator side, as any page the operator opens could: a fetch
+    that needs no permission, a form, and a fetch that even knows the token."""
+
+    def __init__(self, cloud, device):
+        page = """<!DOCTYPE html><html><body>
+<iframe name="sink"></iframe>
+<form id="f" method="POST" enctype="text/plain" target="sink" action="%(op)s/faults">
+<input name='{"path":"/api/devices","count":9,"x":"' value='"}'></form>
+<script>
+window.done = 0;
+const body = JSON.stringify({type: "vpn", url: "evil.example", username: "u", password: "p",
+                             domain: "d", preSharedKey: "k"});
+fetch("%(op)s/devices/%(device)d/requests", {method: "POST", mode: "no-cors", body,
+      headers: {"Content-Type": "text/plain"}}).finally(() => window.done++);
+fetch("%(op)s/devices/%(device)d/requests", {method: "POST", body,
+      headers: {"Content-Type": "application/json", "Authorization": "Bearer %(token)s"}})
+  .catch(() => {}).finally(() => window.done++);
+fetch("%(op)s/devices", {headers: {"Authorization": "Bearer %(token)s"}})
+  .then(r => r.text()).then(t => { window.read = t; }).catch(() => {})
+  .finally(() => window.done++);
+document.getElementById("f").submit();
+</script></body></html>""" % {"op": cloud.operator, "device": device, "token": cloud.token}
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.end_headers()
+                self.wfile.write(page.encode())
+
+            def log_message(self, *args):
+                pass
+
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.server_address[1]
+        threading.Thread(target=self.serve_forever, daemon=True).start()
 
 
-class ConsoleWithOperatorToken(unittest.TestCase):
-    """Beyond loopback the operator side wants its token; the page asks for it."""
+class ConsoleAgainstOtherPages(unittest.TestCase):
+    def setUp(self):
+        self.cloud = Devcloud()
+        self.addCleanup(self.cloud.stop)
+        self.driver = browser()
+        self.addCleanup(self.driver.quit)
+
+    def test_a_page_of_another_origin_changes_nothing(self):
+        cloud = self.cloud
+        status, text = cloud.device_call("POST", "devices", "secretKey=v61947.02")
+        self.assertEqual(status, 200, text)
+        device = json.loads(text)["id"]
+        elsewhere = Elsewhere(cloud, device)
+        self.addCleanup(elsewhere.server_close)
+        self.addCleanup(elsewhere.shutdown)
+        page = Page(self.driver, elsewhere.url)
+        page.wait("the page's attempts", lambda: self.driver.execute_script(
+            "return window.done") == 3, 15)
+        self.assertEqual(cloud.call("GET", "/requests"), [])
+        self.assertEqual(cloud.call("GET", "/faults"), [])
+        self.assertIsNone(self.driver.execute_script("return window.read"))
 
     def test_token_pasted_into_the_page(self):
-        if not supports_operator_token():
-            self.skipTest("this devcloud has no --operator-bind")
-        cloud = Devcloud("--operator-bind", "127.0.0.1")
-        self.addCleanup(cloud.stop)
+        cloud = self.cloud
         self.assertTrue(cloud.token, "devcloud wrote no operator-token")
-        self.assertEqual(cloud.raw("GET", "/devices", token="wrong")[0], 401)
+        self.assertEqual(cloud.raw("GET", "/devices", token="")[0], 401)
         # A browser cannot send the token with the page's own address: the page
         # and its assets hold nothing secret and load without it.
         for path in ("/", "/console.js", "/console.css"):
             self.assertEqual(cloud.raw("GET", path, token="")[0], 200, path)
-        driver = browser()
-        self.addCleanup(driver.quit)
-        page = Page(driver, cloud.operator + "/")
+        page = Page(self.driver, cloud.operator + "/")
         page.wait("the refusal", lambda: page.text("#state") == "token needed")
         page.type_into("#token", cloud.token)
         page.click("#token-form button")
         page.wait("the page to reach the operator side", lambda: page.text("#state") == "live")
         # Kept for the tab's session: a reload needs no second paste.
-        driver.refresh()
+        self.driver.refresh()
         page.wait("live after a reload", lambda: page.text("#state") == "live")
+
+    def test_a_banner_stays_in_sight_once_devcloud_stops_answering(self):
+        page = Page(self.driver, self.cloud.console)
+        page.wait("live", lambda: page.text("#state") == "live")
+        self.assertFalse(page.find("#offline").is_displayed())
+        self.cloud.stop()
+        page.wait("the banner", lambda: page.find("#offline").is_displayed())
+        self.assertRegex(page.text("#offline"), r"^devcloud stopped answering at \d\d:\d\d:\d\d")
+        self.driver.execute_script("window.scrollTo(0, document.body.scrollHeight)")
+        top = self.driver.execute_script(
+            "return document.getElementById('offline').getBoundingClientRect().top")
+        self.assertEqual(top, 0)
 
 
 if __name__ == "__main__":

@@ -208,7 +208,7 @@ class CheckerCatchesDrift(unittest.TestCase):
         self.assertTrue(self.problems("GET", "/api/devices/1/heart-beat", 200, "{}", headers={}))
         self.assertTrue(self.problems("GET", "/api/devices/x/heart-beat", 200, "{}"))
         self.assertTrue(self.problems("GET", "/api/devices/1/heart-beats", 200, "{}"))
-        self.assertTrue(self.problems("GET", "/log?since=3", 200, "[]", headers={}))
+        self.assertTrue(self.problems("GET", "/log?from=3", 200, "[]", headers={}))
         self.assertTrue(self.problems("GET", "/requests", 200,
                                       '[{"id":1,"deviceId":1,"type":"vpn","status":"gone",'
                                       '"data":"{}","answer":null}]', headers={}))
@@ -298,8 +298,9 @@ class DescriptionMatchesTheWire(unittest.TestCase):
         ]
         for arguments, status in expected:
             self.assertEqual(cloud.device_call(*arguments)[0], status, arguments)
+        return other["id"]
 
-    def operator_cases(self, device):
+    def operator_cases(self, device, other):
         cloud = self.cloud
         self.assertEqual(cloud.raw("POST", "/faults", {"path": "/x", "count": 0})[0], 400)
         cloud.call("POST", "/faults", {"path": "/x", "count": 3, "drop": True})
@@ -311,6 +312,14 @@ class DescriptionMatchesTheWire(unittest.TestCase):
         cloud.call("GET", "/devices")
         cloud.call("GET", "/requests")
         cloud.call("GET", "/log?device=%d" % device)
+        newest = cloud.call("GET", "/log?last=3")
+        self.assertEqual(len(newest), 3)
+        self.assertEqual(cloud.call("GET", "/log?since=%d" % newest[1]["id"]), newest[2:])
+        for query in ("device=abc", "since=x", "last=0"):
+            self.assertEqual(cloud.raw("GET", "/log?" + query)[0], 400, query)
+        self.assertEqual(cloud.raw("GET", "/devices", token="")[0], 401)
+        cloud.call("DELETE", "/devices/%d" % other)
+        self.assertEqual(cloud.raw("DELETE", "/devices/%d" % other)[0], 404)
         with open(DESCRIPTION, encoding="utf-8") as f:
             self.assertEqual(cloud.raw("GET", "/openapi.json")[1], f.read())
         for path in ("/", "/console.css", "/console.js"):
@@ -318,8 +327,8 @@ class DescriptionMatchesTheWire(unittest.TestCase):
 
     def test_every_request_and_reply_matches(self):
         device, vpn, failed = self.agent_run()
-        self.error_cases(device, vpn, failed)
-        self.operator_cases(device)
+        other = self.error_cases(device, vpn, failed)
+        self.operator_cases(device, other)
         log = self.cloud.log()
         self.cloud.call("DELETE", "/log")
 

@@ -144,7 +144,11 @@ def run_agent_as_unit(root, folders, port, operator):
     deadline = time.time() + 30
     while time.time() < deadline and not beats:
         time.sleep(0.5)
-        with urllib.request.urlopen(operator + "/log", timeout=10) as answer:
+        # The operator API wants the token devcloud wrote into its state folder.
+        with open(os.path.join(folders["%S"], "lumivo-devcloud", "operator-token")) as f:
+            token = f.read().strip()
+        ask = urllib.request.Request(operator + "/log", headers={"Authorization": "Bearer " + token})
+        with urllib.request.urlopen(ask, timeout=10) as answer:
             log = json.loads(answer.read().decode())
         beats = [c for c in log if c["method"] == "GET" and c["path"].endswith("/heart-beat")]
     check(beats, "no heart-beat from the agent started as its unit starts it")

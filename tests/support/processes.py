@@ -158,6 +158,8 @@ class Devcloud:
         self.port = int(device.group(1))
         self.prefix = device.group(2)
         self.operator = operator.group(1).rstrip("/")
+        # "devcloud console http://HOST:PORT/?token=TOKEN": the console's address.
+        self.console = self.process.stdout.readline().strip().rpartition(" ")[2]
         # The agent's built-in URL names localhost:8443; its connections go here instead.
         self.connect_to = "localhost:8443:127.0.0.1:%d" % self.port
         token_file = os.path.join(self.folder, "operator-token")
@@ -166,13 +168,15 @@ class Devcloud:
                 self.token = f.read().strip()
 
     def raw(self, method, path, body=None, token=None):
-        """An operator call: (status, reply text, content type). JSON bodies only."""
+        """An operator call: (status, reply text, content type). JSON bodies only;
+        every call but a GET says so, as devcloud wants of every change."""
         parts = urllib.parse.urlsplit(self.operator)
         connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=10)
         headers = {}
         data = None
         if body is not None:
             data = json.dumps(body)
+        if body is not None or method != "GET":
             headers["Content-Type"] = "application/json"
         token = self.token if token is None else token
         if token:

@@ -43,6 +43,8 @@ line=$(head -n 1 "$work/devcloud.out")
 port=$(sed -E 's|.*https://127\.0\.0\.1:([0-9]+)/.*|\1|' <<<"$line")
 operator=$(sed -E 's|.*operator (http://[^ ]*)/.*|\1|' <<<"$line")
 [ -n "$port" ] || fail "devcloud did not start"
+# devcloud's operator API wants its token, and JSON, on every call.
+curl() { command curl -H "Authorization: Bearer $(cat "$work/cloud/operator-token")" -H "Content-Type: application/json" "$@"; }
 
 export LUMIVO_CONNECT_TO="localhost:8443:127.0.0.1:$port"
 export LUMIVO_DEVICE_ROOT="$work/device"
