@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "app/agent_app.h"
 #include "base/agent.h"
@@ -36,7 +37,15 @@ int main(int argc, char** argv) {
     const bool display = gtk_init_check(&argc, &argv) != FALSE;
 
     GtkSystem system(argc, argv);
-    PosixFiles files(PosixFiles::DeviceRootFromEnvironment());
+    // The device's files ("\BOOT\env.json") are the user's own: under
+    // $XDG_STATE_HOME/lumivo-runtime unless LUMIVO_DEVICE_ROOT names a folder.
+    const char* root = std::getenv("LUMIVO_DEVICE_ROOT");
+    std::string deviceRoot = root != nullptr && *root != '\0' ? root : "";
+    if (deviceRoot.empty()) {
+        deviceRoot = std::string(g_get_user_state_dir()) + "/lumivo-runtime";
+        g_mkdir_with_parents((deviceRoot + "/BOOT").c_str(), 0700);
+    }
+    PosixFiles files(deviceRoot);
 
     Agent agent;
     agent.ports.system = &system;

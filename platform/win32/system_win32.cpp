@@ -65,7 +65,8 @@ bool HandledByTabRow(HWND dialog, const MSG& msg) {
         ::SendMessageW(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
         return true;
     }
-    if (key != VK_TAB || control) return false;
+    // A focus left in a page hidden since is the dialog's own handling's to mend.
+    if (key != VK_TAB || control || !::IsWindowVisible(msg.hwnd)) return false;
     HWND first = ::GetNextDlgTabItem(dialog, nullptr, FALSE);
     HWND last = first != nullptr ? ::GetNextDlgTabItem(dialog, first, TRUE) : nullptr;
     HWND next = nullptr;
@@ -87,6 +88,7 @@ bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
         HWND dialog = static_cast<HWND>(handle);
         if (msg.hwnd != dialog && !::IsChild(dialog, msg.hwnd)) continue;
         const bool keyDown = msg.message == WM_KEYDOWN;
+        if (HandledByTabRow(dialog, msg)) return true;
         if (!::IsWindowVisible(msg.hwnd)) {
             // The dialog came back with the focus it had when it went away,
             // in a page hidden since then: keys would reach a control nobody
@@ -98,7 +100,6 @@ bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
             msg.hwnd = first;
             if (keyDown && msg.wParam == VK_TAB) return true;
         }
-        if (HandledByTabRow(dialog, msg)) return true;
         // Enter on a push button presses it. The dialog's own handling would
         // send the button's command to the top dialog, not to the page that
         // holds the button.
