@@ -113,10 +113,17 @@ GtkUi::~GtkUi() {
             if (window.second->parent == nullptr) system_->UnregisterWindow(window.first);
         }
     }
+    std::vector<GtkWidget*> tops;
     for (const auto& window : windows_) {
         if (window.second->parent == nullptr && window.second->widget != nullptr)
-            gtk_widget_destroy(window.second->widget);
+            tops.push_back(window.second->widget);
     }
+    std::vector<Window*> roots;
+    for (const auto& window : windows_) {
+        if (window.second->parent == nullptr) roots.push_back(window.second.get());
+    }
+    for (Window* root : roots) DestroyTree(root);
+    for (GtkWidget* top : tops) gtk_widget_destroy(top);
     for (const auto& image : images_) g_object_unref(image.second);
 }
 
@@ -395,9 +402,15 @@ WindowHandle GtkUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
     return window;
 }
 
+// The widgets' signals name their windows: they are cut before either goes
+// (a notebook losing its pages would still report a page change).
 void GtkUi::DestroyTree(Window* window) {
     std::vector<Window*> children = window->children;
     for (Window* child : children) DestroyTree(child);
+    if (window->widget != nullptr) {
+        g_signal_handlers_disconnect_matched(window->widget, G_SIGNAL_MATCH_DATA, 0, 0, nullptr,
+                                             nullptr, window);
+    }
     windows_.erase(window);
 }
 

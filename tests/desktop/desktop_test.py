@@ -20,7 +20,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from processes import Agent, Devcloud, Failure, check, wait_for  # noqa: E402
+from processes import AGENT, Agent, Devcloud, Failure, check, wait_for  # noqa: E402
 
 try:
     from gi.repository import Gio, GLib
@@ -204,7 +204,6 @@ def main():
         normal = watcher.item_property("IconPixmap")
         check(len(normal) == 1 and normal[0][:2] == (32, 32), "the item's icon")
         watcher.activate()
-        state = state  # noqa: the state is read fresh by every wait below
         s = wait_state("the dialog shown by Activate", lambda s: s["visible"] == "1" and
                        s["general.visible"] == "1" and s["tabs.selected"] == "0")
         wait_state("the focus on the ID field", lambda s: s["focus"] == "general.1003")
@@ -214,8 +213,6 @@ def main():
                        s["general.1018.enabled"] == "1", 40)
         wait_for("the VPN icon", lambda: watcher.item_property("IconPixmap") != normal, 10)
         desktop.screenshot("desktop-general.png")
-        if os.environ.get("STOP_AFTER_GENERAL"):
-            return 0
 
         # The tab row by keyboard: in the Tab order, and Ctrl+Tab, Ctrl+PageDown
         # and the like turn the pages round the row.
@@ -265,6 +262,18 @@ def main():
         wait_state("the VPN dropped", lambda s: s["general.1019.text"] == "DISCONNECTED" and
                    s["general.1018.enabled"] == "0")
         wait_for("the normal icon", lambda: watcher.item_property("IconPixmap") == normal, 10)
+
+        # Enter hides the dialog; a second copy with "-g" shows it again and ends.
+        desktop.key("Return")
+        wait_state("the dialog hidden by Enter", lambda s: s["visible"] == "0")
+        second = subprocess.run([AGENT, "-g"], timeout=30, stdout=subprocess.PIPE, text=True,
+                                env=dict(os.environ, LUMIVO_DEVICE_ROOT=os.path.join(
+                                    agent.work, "device"), LUMIVO_RUNTIME_DIR=os.path.join(
+                                    agent.work, "run")))
+        check(second.returncode == 0 and second.stdout == "App already running...\n",
+              "the second copy: %r" % second.stdout)
+        wait_state("the dialog shown by the second copy", lambda s: s["visible"] == "1" and
+                   s["general.visible"] == "1")
 
         # Escape asks the quit question; Escape on it is No; Yes ends the agent.
         desktop.key("Escape")

@@ -41,7 +41,8 @@ FILES = {
 DESKTOP = ["usr/bin/lumivo-runtime-gtk", "usr/share/applications/lumivo-runtime-gtk.desktop",
            "etc/xdg/autostart/lumivo-runtime-gtk.desktop",
            "usr/share/doc/lumivo-runtime-desktop/changelog.gz",
-           "usr/share/doc/lumivo-runtime-desktop/copyright"]
+           "usr/share/doc/lumivo-runtime-desktop/copyright",
+           "usr/share/lintian/overrides/lumivo-runtime-desktop"]
 if os.path.isfile(os.path.join(BUILD, "platform/gtk/lumivo-runtime-gtk")):
     FILES["lumivo-runtime-desktop"] = DESKTOP
 DEPENDS = {"lumivo-runtime": ["libc6", "libcjson1", "libssl3"],
