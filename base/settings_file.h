@@ -18,12 +18,14 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
 // Writes the whole of agent.settings to the settings file. Always true: callers go on either way.
 bool SaveSettings(Agent& agent);
 // What the settings file held.
-enum class SettingsFile { usable, missing, unusable };
+struct SettingsFile {
+    enum Value { usable, missing, unusable };
+};
 // Reads the settings file (or, when only that is left of a save cut short,
 // its copy "\BOOT\env.json.old") into agent.settings and logs what it read;
 // agent.settings stays untouched when it cannot be read. `path` is the file
 // that was read.
-SettingsFile LoadSettings(Agent& agent, std::string& path);
+SettingsFile::Value LoadSettings(Agent& agent, std::string& path);
 // Moves a settings file that cannot be used out of the way of a new
 // enrolment's save, to "\BOOT\env.json.bad", so the device's old identity is
 // not lost with it; one line says whether that worked.
