@@ -33,7 +33,8 @@ std::wstring FromUtf8(const char* text) {
     return out;
 }
 
-std::wstring FromUtf16(const char16_t* units, std::size_t count) {
+template <class Unit>
+std::wstring FromUtf16(const Unit* units, std::size_t count) {
     std::wstring out;
     for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
         std::uint32_t c = units[i];
@@ -74,7 +75,7 @@ struct GtkUi::Window {
     bool visible = false;         // of plain windows
     Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
     bool quiet = false;  // the change under way is the program's, not the user's
-    WindowProcedure procedure;
+    WindowProcedure* procedure = nullptr;
 };
 
 GtkUi::GtkUi(PosixSystem* system) : system_(system) {
@@ -291,7 +292,7 @@ void GtkUi::Place(Window* window) {
 }
 
 WindowHandle GtkUi::CreateDialogParam(int templateId, WindowHandle parent,
-                                      WindowProcedure procedure) {
+                                      WindowProcedure& procedure) {
     const DialogTemplate* dialog = script_.FindDialog(templateId);
     Window* parentWindow = Find(parent);
     if (dialog == nullptr || (parent != nullptr && parentWindow == nullptr)) return nullptr;
@@ -326,7 +327,7 @@ WindowHandle GtkUi::CreateDialogParam(int templateId, WindowHandle parent,
     for (const ControlTemplate& item : dialog->controls) BuildControl(window, item, units);
     Place(window);
     SetFocusChain(window);
-    window->procedure = std::move(procedure);
+    window->procedure = &procedure;
 
     if (parentWindow == nullptr && system_ != nullptr) {
         system_->RegisterWindow(
@@ -344,7 +345,7 @@ WindowHandle GtkUi::CreateDialogParam(int templateId, WindowHandle parent,
     }
 
     std::intptr_t setFocus = 1;
-    if (window->procedure) window->procedure(window, WM_INITDIALOG, 0, 0, setFocus);
+    window->procedure->HandleMessage(window, WM_INITDIALOG, 0, 0, setFocus);
     if (Find(window) == nullptr) return nullptr;
     if (parentWindow != nullptr) SetFocusChain(Root(window));
     if (parentWindow == nullptr && setFocus != 0) FocusFirst(window);
@@ -390,7 +391,7 @@ bool GtkUi::RegisterClass(const std::wstring& className) {
 WindowHandle GtkUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                    const std::wstring& title, std::uint32_t style, int x, int y,
                                    int width, int height, WindowHandle parent,
-                                   WindowProcedure procedure) {
+                                   WindowProcedure& procedure) {
     Window* parentWindow = Find(parent);
     if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr))
         return nullptr;
@@ -398,7 +399,7 @@ WindowHandle GtkUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
     window->text = title;
     window->rect = Rect{x, y, x + width, y + height};
     window->visible = (style & WS_VISIBLE) != 0;
-    window->procedure = std::move(procedure);
+    window->procedure = &procedure;
     return window;
 }
 
@@ -600,9 +601,9 @@ std::intptr_t GtkUi::SendMessage(WindowHandle handle, unsigned message, std::uin
         return 0;
     }
     std::intptr_t result = 0;
-    if (window->procedure) {
-        auto procedure = window->procedure;  // the window may go away while it runs
-        if (procedure(window, message, wParam, lParam, result)) return result;
+    if (window->procedure != nullptr &&
+        window->procedure->HandleMessage(window, message, wParam, lParam, result)) {
+        return result;
     }
     return 0;
 }

@@ -46,8 +46,8 @@ MSG ToMsg(const Message& message) {
 // goes back into the page. True when the key was one of these.
 bool HandledByTabRow(HWND dialog, const MSG& msg) {
     if (msg.message != WM_KEYDOWN) return false;
-    HWND tabs = ::FindWindowExW(dialog, nullptr, WC_TABCONTROLW, nullptr);
-    if (tabs == nullptr || !::IsWindowVisible(tabs) || !::IsWindowEnabled(tabs)) return false;
+    HWND tabs = ::FindWindowExW(dialog, NULL, WC_TABCONTROLW, NULL);
+    if (tabs == NULL || !::IsWindowVisible(tabs) || !::IsWindowEnabled(tabs)) return false;
     const bool control = ::GetKeyState(VK_CONTROL) < 0;
     const bool shift = ::GetKeyState(VK_SHIFT) < 0;
     const WPARAM key = msg.wParam;
@@ -56,7 +56,8 @@ bool HandledByTabRow(HWND dialog, const MSG& msg) {
         if (count <= 0) return true;
         const int current = static_cast<int>(::SendMessageW(tabs, TCM_GETCURSEL, 0, 0));
         const int step = (key == VK_PRIOR || (key == VK_TAB && shift)) ? -1 : 1;
-        NMHDR header = {};
+        NMHDR header;
+        header.hwndFrom = NULL;
         header.hwndFrom = tabs;
         header.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(tabs));
         header.code = TCN_SELCHANGING;
@@ -69,15 +70,15 @@ bool HandledByTabRow(HWND dialog, const MSG& msg) {
     }
     // A focus left in a page hidden since is the dialog's own handling's to mend.
     if (key != VK_TAB || control || !::IsWindowVisible(msg.hwnd)) return false;
-    HWND first = ::GetNextDlgTabItem(dialog, nullptr, FALSE);
-    HWND last = first != nullptr ? ::GetNextDlgTabItem(dialog, first, TRUE) : nullptr;
-    HWND next = nullptr;
+    HWND first = ::GetNextDlgTabItem(dialog, NULL, FALSE);
+    HWND last = first != NULL ? ::GetNextDlgTabItem(dialog, first, TRUE) : NULL;
+    HWND next = NULL;
     if (msg.hwnd == tabs) {
         next = shift ? last : first;
     } else if (msg.hwnd == (shift ? first : last)) {
         next = tabs;
     }
-    if (next == nullptr) return false;
+    if (next == NULL) return false;
     ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
     return true;
 }
