@@ -57,7 +57,6 @@ bool HandledByTabRow(HWND dialog, const MSG& msg) {
         const int current = static_cast<int>(::SendMessageW(tabs, TCM_GETCURSEL, 0, 0));
         const int step = (key == VK_PRIOR || (key == VK_TAB && shift)) ? -1 : 1;
         NMHDR header;
-        header.hwndFrom = NULL;
         header.hwndFrom = tabs;
         header.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(tabs));
         header.code = TCN_SELCHANGING;
