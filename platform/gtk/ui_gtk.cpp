@@ -151,6 +151,19 @@ GtkWindow* GtkUi::ToplevelOf(WindowHandle handle) const {
     return window != nullptr && window->widget != nullptr ? GTK_WINDOW(window->widget) : nullptr;
 }
 
+GtkWidget* GtkUi::WidgetOf(WindowHandle handle) const {
+    Window* window = Find(handle);
+    return window != nullptr ? window->widget : nullptr;
+}
+
+WindowHandle GtkUi::FindDialog(int templateId) const {
+    for (const auto& window : windows_) {
+        if (window.second->className == dialogClass && window.second->templateId == templateId)
+            return window.first;
+    }
+    return nullptr;
+}
+
 GtkUi::Window* GtkUi::Root(Window* window) const {
     while (window != nullptr && window->parent != nullptr) window = window->parent;
     return window;
@@ -232,7 +245,11 @@ void GtkUi::BuildControl(Window* dialog, const ControlTemplate& item, const Unit
             gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
             gtk_label_set_xalign(GTK_LABEL(widget), 0);
             gtk_label_set_yalign(GTK_LABEL(widget), 0);
-            gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
+            // Wrapped at the control's width in characters: a label asked for
+            // its height alone answers for that width, not for one character.
+            const int characters = width / units.x > 0 ? width / units.x : 1;
+            gtk_label_set_width_chars(GTK_LABEL(widget), characters);
+            gtk_label_set_max_width_chars(GTK_LABEL(widget), characters);
             gtk_widget_set_size_request(widget, width, height);
         }
     } else if (item.className == "Edit") {

@@ -52,6 +52,10 @@ class GtkUi : public UiPort {
     const std::string& ScriptError() const { return scriptError_; }
     // The toolkit window of a top-level window made here (for message boxes).
     GtkWindow* ToplevelOf(WindowHandle window) const;
+    // The widget of a window made here; null for a window without one.
+    GtkWidget* WidgetOf(WindowHandle window) const;
+    // The dialog made from template `templateId`, or null.
+    WindowHandle FindDialog(int templateId) const;
 
     WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
                                    WindowProcedure& procedure) override;
