@@ -70,11 +70,31 @@ int GtkSystem::MessageBox(WindowHandle owner, const std::wstring& text,
                                             Utf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(box), Utf8(caption).c_str());
     gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
-    // The loop waits inside gtk_dialog_run: this context is held here already.
-    const gint response = gtk_dialog_run(GTK_DIALOG(box));
+    gtk_window_set_modal(GTK_WINDOW(box), TRUE);
+    gint response = GTK_RESPONSE_NONE;
+    g_signal_connect(box, "response", G_CALLBACK(&GtkSystem::OnResponse), &response);
+    gtk_widget_show(box);
+    // The box's own loop is the agent's, as a Windows message box's is: the
+    // timers keep ticking (heart-beats, polls) and a second copy's messages
+    // arrive while the question waits. A quit that comes meanwhile ends the
+    // box unanswered and stays for the loop outside.
+    Message message;
+    while (response == GTK_RESPONSE_NONE) {
+        if (!GetMessage(message)) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        TranslateMessage(message);
+        DispatchMessage(message);
+    }
     gtk_widget_destroy(box);
     if (!yesNo) return IDOK;
     return response == GTK_RESPONSE_YES ? IDYES : IDNO;
+}
+
+void GtkSystem::OnResponse(GtkDialog*, gint response, gpointer answer) {
+    // Closing the box by its window or Escape is an answer too: No.
+    *static_cast<gint*>(answer) = response == GTK_RESPONSE_NONE ? GTK_RESPONSE_NO : response;
 }
 
 }  // namespace lumivo

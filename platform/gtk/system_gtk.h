@@ -29,6 +29,7 @@ class GtkSystem : public PosixSystem, private PosixSystem::LoopSource {
     }
 
   private:
+    static void OnResponse(GtkDialog* box, gint response, gpointer answer);
     int Prepare(std::vector<pollfd>& fds) override;
     void Dispatch(const pollfd* fds, std::size_t count) override;
 

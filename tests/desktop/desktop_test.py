@@ -278,6 +278,12 @@ def main():
         # Escape asks the quit question; Escape on it is No; Yes ends the agent.
         desktop.key("Escape")
         wait_state("the quit question", lambda s: s["question"] == "Are you sure you want to quit?")
+        # The agent works on while the question waits: two more heart-beats.
+        def beats():
+            return len([r for r in devcloud.log() if r["method"] == "GET" and
+                        r["path"].endswith("/heart-beat")])
+        seen = beats()
+        wait_for("heart-beats under the question", lambda: beats() >= seen + 2, 15)
         question = [w for w in desktop.windows() if w != desktop.windows()[0]] or desktop.windows()
         desktop.key("Escape", window=question[-1])
         wait_state("the question answered No", lambda s: s["question"] == "")
