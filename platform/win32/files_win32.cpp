@@ -86,7 +86,7 @@ ReplaceOutcome::Value Win32Files::Replace(const std::string& from, const std::st
     // content in one step where the file system offers it (the object store);
     // elsewhere the caller replaces in steps (Move).
     return ::DeleteAndRenameFile(target.c_str(), source.c_str()) ? ReplaceOutcome::replaced
-                                                                  : ReplaceOutcome::unsupported;
+                                                                 : ReplaceOutcome::unsupported;
 #else
     return ::MoveFileExW(source.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE

@@ -11,15 +11,17 @@ namespace lumivo {
 enum {
 #ifdef _WIN32_WCE
     // The layouts of Compact 7, whose sizes the service's board relies on.
-    rasLayoutCheck = CompileCheck<sizeof(RASCONN) == 52 && sizeof(RASCONNSTATUS) == 304 &&
-                                  sizeof(RASENTRY) == 3472 && sizeof(RASDIALPARAMS) == 1464>::holds,
+    rasLayoutCheck =
+        CompileCheck<(sizeof(RASCONN) == 52 && sizeof(RASCONNSTATUS) == 304 &&
+                      sizeof(RASENTRY) == 3472 && sizeof(RASDIALPARAMS) == 1464)>::holds,
 #elif !defined(_WIN64)
     // 32-bit desktop Windows, as its headers lay the records out.
-    rasLayoutCheck = CompileCheck<sizeof(RASCONN) == 1368 && sizeof(RASCONNSTATUS) == 564 &&
-                                  sizeof(RASENTRY) == 5616 && sizeof(RASDIALPARAMS) == 2108>::holds,
+    rasLayoutCheck =
+        CompileCheck<(sizeof(RASCONN) == 1368 && sizeof(RASCONNSTATUS) == 564 &&
+                      sizeof(RASENTRY) == 5616 && sizeof(RASDIALPARAMS) == 2108)>::holds,
 #endif
     // A RAS connection handle is word-sized.
-    rasHandleCheck = CompileCheck<sizeof(HRASCONN) == sizeof(RasConnHandle)>::holds
+    rasHandleCheck = CompileCheck<(sizeof(HRASCONN) == sizeof(RasConnHandle))>::holds
 };
 
 namespace {

@@ -9,16 +9,16 @@ namespace lumivo {
 
 enum {
 #ifdef _WIN32_WCE
-    trayRecordCheck = CompileCheck<sizeof(NOTIFYICONDATA) == notifyIconDataSize>::holds,
+    trayRecordCheck = CompileCheck<(sizeof(NOTIFYICONDATA) == notifyIconDataSize)>::holds,
 #elif !defined(_WIN64)
     // 32-bit desktop Windows: the full record of its headers.
-    trayRecordCheck = CompileCheck<sizeof(NOTIFYICONDATA) == 956>::holds,
+    trayRecordCheck = CompileCheck<(sizeof(NOTIFYICONDATA) == 956)>::holds,
 #endif
     // Message parameters and handles cross the port as integers and pointers
     // of the machine's word size, as on every Windows target.
-    wordSizeCheck = CompileCheck<sizeof(WPARAM) == sizeof(uintptr) && sizeof(LPARAM) == sizeof(intptr) &&
-                                 sizeof(LRESULT) == sizeof(intptr) &&
-                                 sizeof(HWND) == sizeof(WindowHandle)>::holds
+    wordSizeCheck = CompileCheck<(
+        sizeof(WPARAM) == sizeof(uintptr) && sizeof(LPARAM) == sizeof(intptr) &&
+        sizeof(LRESULT) == sizeof(intptr) && sizeof(HWND) == sizeof(WindowHandle))>::holds
 };
 
 namespace {
@@ -62,7 +62,7 @@ bool CallProcedure(Win32Ui::Binding* binding, HWND window, UINT message, WPARAM 
         header.idFrom = platform->idFrom;
         header.code = platform->code;
         handled = binding->procedure->HandleMessage(window, message, wParam,
-                                                reinterpret_cast<intptr>(&header), answer);
+                                                    reinterpret_cast<intptr>(&header), answer);
     } else {
         handled = binding->procedure->HandleMessage(window, message, wParam, lParam, answer);
     }
@@ -97,7 +97,8 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 LRESULT CALLBACK PlainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
         const CREATESTRUCTW* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowData(window, windowBindingSlot, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowData(window, windowBindingSlot,
+                      reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     Win32Ui::Binding* binding = BindingIn(window, windowBindingSlot);
     LRESULT result = 0;
@@ -186,9 +187,8 @@ WindowHandle Win32Ui::CreateWindowEx(uint32 exStyle, const std::wstring& classNa
                                      int width, int height, WindowHandle parent,
                                      WindowProcedure& procedure) {
     Binding* binding = new Binding(this, &procedure, false);
-    HWND window =
-        ::CreateWindowExW(exStyle, className.c_str(), title.c_str(), style, x, y, width, height,
-                          static_cast<HWND>(parent), NULL, Instance(), binding);
+    HWND window = ::CreateWindowExW(exStyle, className.c_str(), title.c_str(), style, x, y, width,
+                                    height, static_cast<HWND>(parent), NULL, Instance(), binding);
     if (window == NULL) {
         delete binding;
         return NULL;
@@ -250,8 +250,7 @@ bool Win32Ui::IsWindowVisible(WindowHandle window) {
     return ::IsWindowVisible(static_cast<HWND>(window)) != FALSE;
 }
 
-intptr Win32Ui::SendMessage(WindowHandle window, unsigned message, uintptr wParam,
-                            intptr lParam) {
+intptr Win32Ui::SendMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam) {
     HWND target = static_cast<HWND>(window);
     if (message == TCM_INSERTITEMW && lParam != 0) {
         const TabItem* item = reinterpret_cast<const TabItem*>(lParam);
@@ -316,8 +315,10 @@ bool Win32Ui::ShellNotifyIcon(unsigned operation, const NotifyIconData& data) {
     platform.uCallbackMessage = data.uCallbackMessage;
     platform.hIcon = static_cast<HICON>(data.hIcon);
     // The platform's tooltip holds the board's.
-    enum { tipCheck = CompileCheck<sizeof platform.szTip / sizeof platform.szTip[0] >=
-                                   static_cast<std::size_t>(notifyTipUnits)>::holds };
+    enum {
+        tipCheck = CompileCheck<(sizeof platform.szTip / sizeof platform.szTip[0] >=
+                                 static_cast<std::size_t>(notifyTipUnits))>::holds
+    };
     for (int i = 0; i < notifyTipUnits; ++i)
         platform.szTip[i] = static_cast<wchar_t>(data.szTip[i]);
     platform.szTip[notifyTipUnits - 1] = L'\0';
@@ -338,8 +339,8 @@ std::wstring Win32Ui::AnsiToWide(const std::string& text) {
 
 std::string Win32Ui::WideToAnsi(const std::wstring& text) {
     if (text.empty()) return std::string();
-    int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                       NULL, 0, NULL, NULL);
+    int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), NULL,
+                                       0, NULL, NULL);
     std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     if (length > 0) {
         ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0],

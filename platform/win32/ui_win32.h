@@ -19,13 +19,11 @@ class Win32Ui : public UiPort, private NonCopyable {
     explicit Win32Ui(Win32System* system = NULL);
     ~Win32Ui();
 
-    WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
-                                   WindowProcedure& procedure);
+    WindowHandle CreateDialogParam(int templateId, WindowHandle parent, WindowProcedure& procedure);
     bool RegisterClass(const std::wstring& className);
     WindowHandle CreateWindowEx(uint32 exStyle, const std::wstring& className,
-                                const std::wstring& title, uint32 style, int x, int y,
-                                int width, int height, WindowHandle parent,
-                                WindowProcedure& procedure);
+                                const std::wstring& title, uint32 style, int x, int y, int width,
+                                int height, WindowHandle parent, WindowProcedure& procedure);
     bool DestroyWindow(WindowHandle window);
     WindowHandle GetDlgItem(WindowHandle dialog, int id);
     WindowHandle GetParent(WindowHandle window);

@@ -9,8 +9,8 @@
 
 #include "platform/win32/system_win32.h"
 #include "platform/win32/ui_win32.h"
-#include "resources/resource.h"
 #include "platform/win32/windows_api.h"
+#include "resources/resource.h"
 
 namespace lumivo {
 namespace {
@@ -43,6 +43,22 @@ TEST(Win32Ui, PlainWindowReachesItsProcedureFromCreateToDestroy) {
     // Nothing reaches the procedure of a window that is gone.
     const std::size_t seen = procedure.messages.size();
     ui.SendMessage(window, WM_APP, 0, 0);
+    EXPECT_EQ(procedure.messages.size(), seen);
+}
+
+TEST(Win32Ui, WindowsThatOutliveTheAdapterNoLongerReachTheirProcedures) {
+    RecordingProcedure procedure;
+    HWND window;
+    {
+        Win32Ui ui;
+        ui.RegisterClass(L"LumivoUiTestOutliving");
+        window = static_cast<HWND>(ui.CreateWindowEx(0, L"LumivoUiTestOutliving", L"", WS_POPUP, 0,
+                                                     0, 0, 0, NULL, procedure));
+        ASSERT_NE(window, nullptr);
+    }
+    const std::size_t seen = procedure.messages.size();
+    EXPECT_EQ(::SendMessageW(window, WM_APP, 0, 0), 0);
+    ::DestroyWindow(window);
     EXPECT_EQ(procedure.messages.size(), seen);
 }
 

@@ -9,11 +9,12 @@
 #define MAX_ADAPTER_DESCRIPTION_LENGTH 128
 #define MAX_ADAPTER_ADDRESS_LENGTH 8
 
-// The lease times are time_t, which Compact's C library made 64 bits wide
-// from Windows Embedded CE 6.0 on (its CRT reference: "time_t is a 64-bit
-// value"). The reference pages do not give the record's size; the 64-bit
-// width is what gives the board's 648 bytes (32-bit Windows: 640). Our own
-// type: the C library on the path here may have a 32-bit time_t.
+// The lease times are time_t, whose width the Compact reference pages leave
+// open (they list time.h but no width). Taken as 64 bits: the record is
+// 648 bytes on the board, which only a 64-bit time_t gives (with a 32-bit
+// one it is 640, as on 32-bit Windows), and the compilers of that era
+// (Visual Studio 2005 on) made time_t 64 bits by default. Our own type: the
+// C library on the path here has a 32-bit time_t.
 typedef long long lumivo_ce7_time_t;
 
 typedef struct {

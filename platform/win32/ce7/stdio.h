@@ -1,6 +1,7 @@
 // Compact 7's C library beside the standard <stdio.h>: the wide fopen and
-// _fileno, which there gives the stream's operating-system file handle
-// (void*), not a descriptor; Compact's C library has no descriptors.
+// _fileno, which there gives the stream's operating-system file handle as a
+// void* (the CE run-time reference: "void* _fileno(FILE* stream)"), not a
+// descriptor; Compact's C library has no descriptors.
 #ifndef LUMIVO_CE7_STDIO_H
 #define LUMIVO_CE7_STDIO_H
 
