@@ -44,6 +44,7 @@ class Watcher:
 
     def __init__(self, address):
         self.items = []  # (bus name, object path)
+        self.registrations = 0
         self.context = GLib.MainContext.new()
         self.loop = GLib.MainLoop.new(self.context, False)
         ready = threading.Event()
@@ -58,12 +59,24 @@ class Watcher:
         node = Gio.DBusNodeInfo.new_for_xml(WATCHER_XML)
         self.bus.register_object("/StatusNotifierWatcher", node.interfaces[0], self._call,
                                  self._property, None)
-        Gio.bus_own_name_on_connection(self.bus, "org.kde.StatusNotifierWatcher",
-                                       Gio.BusNameOwnerFlags.NONE, lambda *a: ready.set(), None)
+        self.owner = Gio.bus_own_name_on_connection(
+            self.bus, "org.kde.StatusNotifierWatcher", Gio.BusNameOwnerFlags.NONE,
+            lambda *a: ready.set(), None)
         self.loop.run()
+
+    def restart(self):
+        """The panel goes and comes back, its registrations lost."""
+        def again():
+            Gio.bus_unown_name(self.owner)
+            del self.items[:]
+            self.owner = Gio.bus_own_name_on_connection(
+                self.bus, "org.kde.StatusNotifierWatcher", Gio.BusNameOwnerFlags.NONE, None, None)
+            return False
+        self.context.invoke_full(GLib.PRIORITY_DEFAULT, again)
 
     def _call(self, bus, sender, path, interface, method, arguments, invocation):
         if method == "RegisterStatusNotifierItem":
+            self.registrations += 1
             service = arguments.unpack()[0]
             if service.startswith("/"):
                 self.items.append((sender, service))
@@ -207,6 +220,15 @@ def main():
         s = wait_state("the dialog shown by Activate", lambda s: s["visible"] == "1" and
                        s["general.visible"] == "1" and s["tabs.selected"] == "0")
         wait_state("the focus on the ID field", lambda s: s["focus"] == "general.1003")
+
+        # A panel that starts again gets the item again, which still shows the dialog.
+        desktop.key("Return")
+        wait_state("the dialog hidden by Enter", lambda s: s["visible"] == "0")
+        registered = watcher.registrations
+        watcher.restart()
+        wait_for("the item registered again", lambda: watcher.registrations > registered, 20)
+        watcher.activate()
+        wait_state("the dialog shown again", lambda s: s["visible"] == "1")
 
         # The VPN comes up: its address on the General page, the VPN icon in the tray.
         s = wait_state("the VPN up", lambda s: s["general.1019.text"] == "10.99.0.2" and
