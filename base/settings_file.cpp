@@ -43,7 +43,8 @@ void LogSettings(const DeviceSettings& settings) {
 // waits as `to` + ".old" until the new one is in place, so that at every
 // moment one of the two is a whole file (the reader takes the copy when the
 // file itself is missing).
-ReplaceOutcome::Value ReplaceKeepingCopy(FilePort& files, const std::string& from, const std::string& to) {
+ReplaceOutcome::Value ReplaceKeepingCopy(FilePort& files, const std::string& from,
+                                         const std::string& to) {
     const std::string copy = to + ".old";
     if (files.Exists(to)) {
         // A copy beside the file is left from an interrupted save: stale.

@@ -39,7 +39,6 @@ std::string ToNarrow(const std::wstring& text) {
     return narrow;
 }
 
-
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     for (std::size_t start = 0; start < text.size();) {

@@ -33,5 +33,7 @@ target_include_directories(lumivo-wince PRIVATE
 target_compile_definitions(lumivo-wince PRIVATE
   _WIN32_WCE=0x700 UNDER_CE UNICODE _UNICODE
   LUMIVO_SERVICE_BASE_URL="${LUMIVO_SERVICE_BASE_URL}")
-# Visual Studio 2008 takes long long; everything else is strict C++03.
-target_compile_options(lumivo-wince PRIVATE -fshort-wchar -pedantic-errors -Wno-long-long)
+# Visual Studio 2008 takes long long; everything else is strict C++03. What
+# Compact's C library lacks is refused (compact_crt.h).
+target_compile_options(lumivo-wince PRIVATE -fshort-wchar -pedantic-errors -Wno-long-long
+  -include ${PROJECT_SOURCE_DIR}/platform/win32/ce7/compact_crt.h)

@@ -25,8 +25,7 @@ const uint32 keyOffset = configurationWords * sizeof(uint32);
 enum { configurationHeadCheck = CompileCheck<configurationWords * sizeof(uint32) == 32>::holds };
 
 void AppendWord(std::vector<uint8>& block, uint32 word) {
-    for (int shift = 0; shift < 32; shift += 8)
-        block.push_back(static_cast<uint8>(word >> shift));
+    for (int shift = 0; shift < 32; shift += 8) block.push_back(static_cast<uint8>(word >> shift));
 }
 
 // The key as UTF-16 code units, whatever the width of wchar_t.

@@ -14,8 +14,7 @@ namespace lumivo {
 const wchar_t* const vpnEntryName = L"Lumivo 0";
 const wchar_t* const vpnDeviceType = L"vpn";
 // Authentication: PAP, MS-CHAP and EAP forbidden; CHAP and MS-CHAP v2 allowed.
-const uint32 vpnEntryOptions =
-    raseoProhibitPap | raseoProhibitMsChap | raseoProhibitEap;
+const uint32 vpnEntryOptions = raseoProhibitPap | raseoProhibitMsChap | raseoProhibitEap;
 
 bool StartVpn(Agent& agent, std::string url, std::string username, std::string password,
               std::string domain, std::string preSharedKey);

@@ -9,10 +9,10 @@ namespace lumivo {
 // What Replace did.
 struct ReplaceOutcome {
     enum Value {
-        replaced,     // the new file is in place, on the medium
-        failed,       // nothing changed: the old file (if any) is still there
-        notDurable,   // the new file is in place, but the swap may not survive a power loss
-        unsupported   // the file system cannot replace in one step; nothing changed
+        replaced,    // the new file is in place, on the medium
+        failed,      // nothing changed: the old file (if any) is still there
+        notDurable,  // the new file is in place, but the swap may not survive a power loss
+        unsupported  // the file system cannot replace in one step; nothing changed
     };
 };
 

@@ -26,13 +26,12 @@ const std::size_t rasMaxDomain = 15;
 
 // Result codes, with the platform's numbers (named apart from the platform
 // headers' macros so that both can be included together).
-const unsigned long errorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
-const unsigned long errorInvalidHandle = 6;      // ERROR_INVALID_HANDLE
-const unsigned long errorInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
-const unsigned long errorPortAlreadyOpen = 602;  // ERROR_PORT_ALREADY_OPEN
-const unsigned long errorBufferTooSmall = 603;   // ERROR_BUFFER_TOO_SMALL
-const unsigned long errorCannotFindPhonebookEntry =
-    623;  // ERROR_CANNOT_FIND_PHONEBOOK_ENTRY
+const unsigned long errorFileNotFound = 2;                // ERROR_FILE_NOT_FOUND
+const unsigned long errorInvalidHandle = 6;               // ERROR_INVALID_HANDLE
+const unsigned long errorInvalidParameter = 87;           // ERROR_INVALID_PARAMETER
+const unsigned long errorPortAlreadyOpen = 602;           // ERROR_PORT_ALREADY_OPEN
+const unsigned long errorBufferTooSmall = 603;            // ERROR_BUFFER_TOO_SMALL
+const unsigned long errorCannotFindPhonebookEntry = 623;  // ERROR_CANNOT_FIND_PHONEBOOK_ENTRY
 
 // RASENTRY option bits that forbid PAP, MS-CHAP and EAP.
 const uint32 raseoProhibitPap = 0x00040000;     // RASEO_ProhibitPAP

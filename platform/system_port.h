@@ -53,7 +53,7 @@ class TimerProcedure {
 };
 
 class SystemPort {
-public:
+  public:
     virtual ~SystemPort() {}
 
     // GetCommandLineW: the whole command line as one text.
@@ -81,7 +81,7 @@ public:
     // also when the window belongs to another process.
     virtual WindowHandle FindWindow(const std::wstring& title) = 0;
     virtual intptr SendMessage(WindowHandle window, unsigned message, uintptr wParam,
-                                      intptr lParam) = 0;
+                               intptr lParam) = 0;
 
     virtual int MessageBox(WindowHandle owner, const std::wstring& text,
                            const std::wstring& caption, unsigned type) = 0;

@@ -26,8 +26,8 @@ typedef void* IconHandle;
 // window is destroyed.
 class WindowProcedure {
   public:
-    virtual bool HandleMessage(WindowHandle window, unsigned message, uintptr wParam,
-                               intptr lParam, intptr& result) = 0;
+    virtual bool HandleMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam,
+                               intptr& result) = 0;
 
   protected:
     ~WindowProcedure() {}
@@ -67,8 +67,7 @@ const int SW_HIDE = 0;
 const int SW_SHOW = 5;
 
 // SetWindowPos: the z-order band and the flags.
-const WindowHandle HWND_TOPMOST =
-    reinterpret_cast<WindowHandle>(static_cast<intptr>(-1));
+const WindowHandle HWND_TOPMOST = reinterpret_cast<WindowHandle>(static_cast<intptr>(-1));
 const unsigned SWP_NOSIZE = 0x0001;
 const unsigned SWP_NOMOVE = 0x0002;
 const unsigned SWP_NOZORDER = 0x0004;
@@ -153,7 +152,12 @@ struct NotifyHeader {
 // TCITEMW, field for field; lParam of TCM_INSERTITEMW points to it.
 struct TabItem {
     TabItem()
-        : mask(0), dwState(0), dwStateMask(0), pszText(NULL), cchTextMax(0), iImage(-1),
+        : mask(0),
+          dwState(0),
+          dwStateMask(0),
+          pszText(NULL),
+          cchTextMax(0),
+          iImage(-1),
           lParam(0) {}
     unsigned mask;
     uint32 dwState;
@@ -183,7 +187,7 @@ struct NotifyIconData {
 // own, byte for byte; wider pointers only pad it.
 enum {
     notifyIconDataLayoutCheck =
-        CompileCheck<sizeof(void*) != 4 || sizeof(NotifyIconData) == notifyIconDataSize>::holds
+        CompileCheck<(sizeof(void*) != 4 || sizeof(NotifyIconData) == notifyIconDataSize)>::holds
 };
 
 class UiPort {
@@ -200,8 +204,8 @@ class UiPort {
     // CreateWindowExW of a window of a registered class, without a menu; its
     // messages go to `procedure`. Null when the window cannot be made.
     virtual WindowHandle CreateWindowEx(uint32 exStyle, const std::wstring& className,
-                                        const std::wstring& title, uint32 style, int x,
-                                        int y, int width, int height, WindowHandle parent,
+                                        const std::wstring& title, uint32 style, int x, int y,
+                                        int width, int height, WindowHandle parent,
                                         WindowProcedure& procedure) = 0;
     virtual bool DestroyWindow(WindowHandle window) = 0;
 
@@ -215,7 +219,7 @@ class UiPort {
     virtual bool IsWindowVisible(WindowHandle window) = 0;
     // SendMessageW to a window of this process, answered before it returns.
     virtual intptr SendMessage(WindowHandle window, unsigned message, uintptr wParam,
-                                      intptr lParam) = 0;
+                               intptr lParam) = 0;
 
     // Window placement, in pixels: screen coordinates for top-level windows,
     // the parent's client coordinates for child windows.

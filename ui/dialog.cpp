@@ -19,8 +19,8 @@ bool CDialog::Create(WindowHandle parent) {
     return made != NULL;
 }
 
-bool CDialog::HandleMessage(WindowHandle window, unsigned message, uintptr wParam,
-                            intptr lParam, intptr& result) {
+bool CDialog::HandleMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam,
+                            intptr& result) {
     if (destroying_) return false;
     // The first messages, WM_INITDIALOG among them, come before
     // CreateDialogParam has returned the handle.

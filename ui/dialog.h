@@ -31,8 +31,7 @@ class CDialog : private WindowProcedure, private NonCopyable {
     virtual bool OnInitDialog() { return true; }
     // The class's message map: true when the message was handled, with the
     // answer to the sender in `result`.
-    virtual bool OnMessage(unsigned message, uintptr wParam, intptr lParam,
-                           intptr& result);
+    virtual bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
     UiPort& Ui() const { return *agent_.ports.ui; }
     WindowHandle Item(int id) const;

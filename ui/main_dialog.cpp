@@ -62,8 +62,7 @@ bool CMainDialog::OnInitDialog() {
     return true;
 }
 
-bool CMainDialog::OnMessage(unsigned message, uintptr wParam, intptr lParam,
-                            intptr& result) {
+bool CMainDialog::OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result) {
     static const MessageMapEntry<CMainDialog> map[] = {
         {WM_COMMAND, IDCANCEL, BN_CLICKED, &CMainDialog::OnQuitConfirmation},
         {WM_COMMAND, IDOK, BN_CLICKED, &CMainDialog::OnHide},

@@ -34,8 +34,7 @@ class CMainDialog : public CDialog, public MainDialogView {
 
   protected:
     bool OnInitDialog();
-    bool OnMessage(unsigned message, uintptr wParam, intptr lParam,
-                   intptr& result);
+    bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
   private:
     intptr OnQuitConfirmation(uintptr wParam, intptr lParam);

@@ -16,8 +16,7 @@ bool CTabGeneral::OnInitDialog() {
     return true;
 }
 
-bool CTabGeneral::OnMessage(unsigned message, uintptr wParam, intptr lParam,
-                            intptr& result) {
+bool CTabGeneral::OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result) {
     static const MessageMapEntry<CTabGeneral> map[] = {
         {WM_COMMAND, IDC_DISCONNECT_ALL, BN_CLICKED, &CTabGeneral::OnDisconnectAll},
     };
@@ -52,8 +51,7 @@ bool CTabOptions::OnInitDialog() {
     return true;
 }
 
-bool CTabOptions::OnMessage(unsigned message, uintptr wParam, intptr lParam,
-                            intptr& result) {
+bool CTabOptions::OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result) {
     static const MessageMapEntry<CTabOptions> map[] = {
         {WM_COMMAND, IDC_CONNECTIONS_ENABLED, BN_CLICKED, &CTabOptions::OnOptionChanged},
         {WM_COMMAND, IDC_VPN_ENABLED, BN_CLICKED, &CTabOptions::OnOptionChanged},

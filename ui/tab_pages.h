@@ -19,8 +19,7 @@ class CTabGeneral : public CDialog {
 
   protected:
     bool OnInitDialog();
-    bool OnMessage(unsigned message, uintptr wParam, intptr lParam,
-                   intptr& result);
+    bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
   private:
     intptr OnDisconnectAll(uintptr wParam, intptr lParam);
@@ -33,8 +32,7 @@ class CTabOptions : public CDialog {
 
   protected:
     bool OnInitDialog();
-    bool OnMessage(unsigned message, uintptr wParam, intptr lParam,
-                   intptr& result);
+    bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
   private:
     intptr OnOptionChanged(uintptr wParam, intptr lParam);

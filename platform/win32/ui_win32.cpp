@@ -52,7 +52,7 @@ Win32Ui::Binding* BindingIn(HWND window, int slot) {
 // are translated here rather than cast, so either side may change.
 bool CallProcedure(Win32Ui::Binding* binding, HWND window, UINT message, WPARAM wParam,
                    LPARAM lParam, LRESULT& result) {
-    if (binding == NULL || binding->procedure == NULL) return false;
+    if (binding == NULL) return false;
     intptr answer = 0;
     bool handled;
     if (message == WM_NOTIFY && lParam != 0) {

@@ -50,7 +50,7 @@ class Win32Ui : public UiPort, private NonCopyable {
         Binding(Win32Ui* owner, WindowProcedure* windowProcedure, bool isDialog)
             : ui(owner), procedure(windowProcedure), dialog(isDialog) {}
         Win32Ui* ui;
-        WindowProcedure* procedure;  // null once the window must not reach it
+        WindowProcedure* procedure;
         bool dialog;
     };
     // Called by the windows' procedures at WM_DESTROY: the window's binding

@@ -5,6 +5,9 @@
 #ifndef LUMIVO_CE7_STDIO_H
 #define LUMIVO_CE7_STDIO_H
 
+// The C library's own header comes first; include_next is the compiler's
+// extension for that, which the strict dialect check would otherwise refuse.
+#pragma GCC system_header
 #include_next <stdio.h>
 
 #ifdef __cplusplus
