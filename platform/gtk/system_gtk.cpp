@@ -3,20 +3,10 @@
 #include <gtk/gtk.h>
 #include <poll.h>
 
+#include "platform/gtk/ui_gtk.h"
+
 
 namespace lumivo {
-
-namespace {
-
-std::string Utf8(const std::wstring& text) {
-    gchar* converted = g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(text.c_str()),
-                                      static_cast<glong>(text.size()), nullptr, nullptr, nullptr);
-    std::string out = converted != nullptr ? converted : "";
-    g_free(converted);
-    return out;
-}
-
-}  // namespace
 
 GtkSystem::GtkSystem(int argc, char** argv)
     : PosixSystem(argc, argv), context_(g_main_context_default()) {

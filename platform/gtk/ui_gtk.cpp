@@ -18,6 +18,8 @@ constexpr const char* tabClass = "SysTabControl32";
 // Windows' own sample for the average character width of a dialog font.
 constexpr const char* widthSample = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
+}  // namespace
+
 std::string Utf8(const std::wstring& text) {
     gchar* converted = g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(text.c_str()),
                                       static_cast<glong>(text.size()), nullptr, nullptr, nullptr);
@@ -25,6 +27,8 @@ std::string Utf8(const std::wstring& text) {
     g_free(converted);
     return out;
 }
+
+namespace {
 
 std::wstring FromUtf8(const char* text) {
     std::wstring out;

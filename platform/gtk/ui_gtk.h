@@ -41,6 +41,9 @@ namespace lumivo {
 class PosixSystem;
 class GtkTray;
 
+// A wide text as the toolkit takes it.
+std::string Utf8(const std::wstring& text);
+
 class GtkUi : public UiPort {
   public:
     explicit GtkUi(PosixSystem* system);
