@@ -11,6 +11,7 @@ packages=(
   xdotool fonts-roboto-unhinted
   chromium chromium-driver python3-selenium python3-jsonschema
   libsystemd-dev systemd lintian nsis
+  libgtk-3-dev python3-gi dbus-daemon
   g++-arm-linux-gnueabihf qemu-user
   libc6:armhf libstdc++6:armhf libcurl4-openssl-dev:armhf libssl-dev:armhf
 )

@@ -376,7 +376,15 @@ bool PosixSystem::GetMessage(Message& message) {
         if (signalRead_.Valid()) fds.push_back(pollfd{signalRead_.Get(), POLLIN, 0});
         for (const auto& listener : listeners_)
             fds.push_back(pollfd{listener.second.fd.Get(), POLLIN, 0});
-        if (poll(fds.data(), fds.size(), timeout) <= 0) continue;
+        const std::size_t own = fds.size();
+        if (loopSource_ != nullptr) {
+            const int limit = loopSource_->Prepare(fds);
+            if (limit >= 0 && (timeout < 0 || limit < timeout)) timeout = limit;
+        }
+        const int ready = poll(fds.data(), fds.size(), timeout);
+        if (loopSource_ != nullptr) loopSource_->Dispatch(fds.data() + own, fds.size() - own);
+        if (ready <= 0) continue;
+        fds.resize(own);
 
         for (const pollfd& fd : fds) {
             if ((fd.revents & POLLIN) == 0) continue;

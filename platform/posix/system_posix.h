@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+struct pollfd;
+
 #include "platform/posix/unique_fd.h"
 #include "platform/system_port.h"
 
@@ -84,6 +86,18 @@ class PosixSystem : public SystemPort {
     // signal after the first has been handed on.
     void SetTerminationHandler(std::function<void()> handler);
 
+    // A second source of events that the loop waits for beside its own: a
+    // toolkit's main context. Before each wait `prepare` may add descriptors
+    // and gives the longest wait it allows in ms (-1: no limit); after it,
+    // `dispatch` gets the same descriptors with their events and runs what
+    // is ready, inside GetMessage. Null removes it.
+    struct LoopSource {
+        virtual ~LoopSource() = default;
+        virtual int Prepare(std::vector<struct pollfd>& fds) = 0;
+        virtual void Dispatch(const struct pollfd* fds, std::size_t count) = 0;
+    };
+    void SetLoopSource(LoopSource* source) { loopSource_ = source; }
+
   private:
     using Clock = std::chrono::steady_clock;
     struct Timer {
@@ -134,6 +148,7 @@ class PosixSystem : public SystemPort {
 
     std::map<std::wstring, unsigned> registered_;
     std::function<void()> terminationHandler_;
+    LoopSource* loopSource_ = nullptr;
     UniqueFd signalRead_;  // the self-pipe that the signal handler writes to
     UniqueFd signalWrite_;
 };

@@ -525,8 +525,10 @@ bool PosixUi::Contains(const Window* outer, const Window* inner) const {
     return false;
 }
 
-// The tab stops in the order Tab visits them: a page, and a window that holds
-// pages, is not a stop itself; the walk goes into it while it can be seen.
+// The tab stops in the order Tab visits them: a page is not a stop itself;
+// the walk goes into it while it can be seen. A tab control that holds the
+// pages comes after the page shown, as the sheet's tab row does, so that the
+// focus starts in the page and Tab leaves it for the tab row.
 std::vector<PosixUi::Window*> PosixUi::TabStops(Window* dialog) const {
     std::vector<Window*> stops;
     for (Window* child : dialog->children) {
@@ -537,11 +539,19 @@ std::vector<PosixUi::Window*> PosixUi::TabStops(Window* dialog) const {
         if (child->className == dialogClass || holdsPages) {
             std::vector<Window*> inner = TabStops(child);
             stops.insert(stops.end(), inner.begin(), inner.end());
-        } else if ((child->style & WS_TABSTOP) != 0) {
+        }
+        if (child->className != dialogClass && (child->style & WS_TABSTOP) != 0) {
             stops.push_back(child);
         }
     }
     return stops;
+}
+
+PosixUi::Window* PosixUi::TabControlOf(Window* dialog) const {
+    for (Window* child : dialog->children) {
+        if (child->className == "SysTabControl32" && IsVisible(child) && child->enabled) return child;
+    }
+    return nullptr;
 }
 
 PosixUi::Window* PosixUi::Next(const std::vector<Window*>& stops, const Window* from,
@@ -552,10 +562,20 @@ PosixUi::Window* PosixUi::Next(const std::vector<Window*>& stops, const Window* 
     return at + 1 == stops.end() ? stops.front() : *(at + 1);
 }
 
-bool PosixUi::PressKey(unsigned virtualKey, bool shift) {
+bool PosixUi::PressKey(unsigned virtualKey, bool shift, bool control) {
     Window* focus = Find(focus_);
     Window* dialog = Root(focus);
     if (focus == nullptr || !IsVisible(dialog)) return false;
+    // Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageDown and Ctrl+PageUp turn the pages
+    // of the dialog's tab control, wherever the focus is, as in a property sheet.
+    Window* tabs = TabControlOf(dialog);
+    if (control && tabs != nullptr && !tabs->tabs.empty() &&
+        (virtualKey == VK_TAB || virtualKey == VK_NEXT || virtualKey == VK_PRIOR)) {
+        const int count = static_cast<int>(tabs->tabs.size());
+        const int step = (virtualKey == VK_PRIOR || (virtualKey == VK_TAB && shift)) ? -1 : 1;
+        SelectTab(tabs, (tabs->selectedTab + step + count) % count);
+        return true;
+    }
     std::vector<Window*> stops = TabStops(dialog);
     if (!IsVisible(focus)) {
         // Left in a page hidden since: the first stop that can be seen takes

@@ -31,6 +31,10 @@
 
 namespace lumivo {
 
+// The page keys, which the dialogs themselves never handle.
+inline constexpr unsigned VK_PRIOR = 0x21;
+inline constexpr unsigned VK_NEXT = 0x22;
+
 class PosixSystem;
 
 class PosixUi : public UiPort {
@@ -93,9 +97,11 @@ class PosixUi : public UiPort {
     // dialog's IDOK otherwise, Escape its IDCANCEL; Tab and Shift+Tab move
     // the focus through the tab stops that can be seen (those of the page
     // shown); Left and Right on the tab control select the tab beside; Space
-    // clicks a focused button. False when no control of a shown dialog has
-    // the focus. Clicks and typing move the focus to their control.
-    bool PressKey(unsigned virtualKey, bool shift = false);
+    // clicks a focused button; Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageDown and
+    // Ctrl+PageUp select the next or previous tab, round the row. The tab
+    // control is a tab stop after the page shown. False when no control of a
+    // shown dialog has the focus. Clicks and typing move the focus to their control.
+    bool PressKey(unsigned virtualKey, bool shift = false, bool control = false);
     // A tap (down, up) and a double tap (down, up, double-click, up) on the
     // tray icon; false when there is no icon. The answers are kept in `TrayAnswers`.
     bool TapTrayIcon();
@@ -143,6 +149,7 @@ class PosixUi : public UiPort {
     Window* Root(Window* window) const;
     bool Contains(const Window* outer, const Window* inner) const;
     std::vector<Window*> TabStops(Window* dialog) const;
+    Window* TabControlOf(Window* dialog) const;
     Window* Next(const std::vector<Window*>& stops, const Window* from, bool backwards) const;
     void SendTrayMouse(unsigned mouseMessage);
     void Trace(const std::string& line) const;

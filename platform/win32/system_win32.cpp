@@ -38,6 +38,50 @@ MSG ToMsg(const Message& message) {
     return msg;
 }
 
+// The keys of a dialog's tab row, which IsDialogMessageW leaves alone:
+// Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageDown and Ctrl+PageUp select the next or
+// previous tab (round the row) and notify the dialog as a click would, as a
+// property sheet does; Tab leaves the page shown for the tab control after
+// its last tab stop (Shift+Tab before its first), and from the tab control
+// goes back into the page. True when the key was one of these.
+bool HandledByTabRow(HWND dialog, const MSG& msg) {
+    if (msg.message != WM_KEYDOWN) return false;
+    HWND tabs = ::FindWindowExW(dialog, NULL, WC_TABCONTROLW, NULL);
+    if (tabs == NULL || !::IsWindowVisible(tabs) || !::IsWindowEnabled(tabs)) return false;
+    const bool control = ::GetKeyState(VK_CONTROL) < 0;
+    const bool shift = ::GetKeyState(VK_SHIFT) < 0;
+    const WPARAM key = msg.wParam;
+    if (control && (key == VK_TAB || key == VK_NEXT || key == VK_PRIOR)) {
+        const int count = static_cast<int>(::SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+        if (count <= 0) return true;
+        const int current = static_cast<int>(::SendMessageW(tabs, TCM_GETCURSEL, 0, 0));
+        const int step = (key == VK_PRIOR || (key == VK_TAB && shift)) ? -1 : 1;
+        NMHDR header;
+        header.hwndFrom = tabs;
+        header.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(tabs));
+        header.code = TCN_SELCHANGING;
+        if (::SendMessageW(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header)))
+            return true;  // the dialog keeps the page
+        ::SendMessageW(tabs, TCM_SETCURSEL, static_cast<WPARAM>((current + step + count) % count), 0);
+        header.code = TCN_SELCHANGE;
+        ::SendMessageW(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+        return true;
+    }
+    // A focus left in a page hidden since is the dialog's own handling's to mend.
+    if (key != VK_TAB || control || !::IsWindowVisible(msg.hwnd)) return false;
+    HWND first = ::GetNextDlgTabItem(dialog, NULL, FALSE);
+    HWND last = first != NULL ? ::GetNextDlgTabItem(dialog, first, TRUE) : NULL;
+    HWND next = NULL;
+    if (msg.hwnd == tabs) {
+        next = shift ? last : first;
+    } else if (msg.hwnd == (shift ? first : last)) {
+        next = tabs;
+    }
+    if (next == NULL) return false;
+    ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
+    return true;
+}
+
 // Gives a key meant for a modeless dialog, or for a control in it, to the
 // dialog's keyboard handling; true when the dialog has dealt with it.
 bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
@@ -46,6 +90,7 @@ bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
         HWND dialog = static_cast<HWND>(dialogs[i]);
         if (msg.hwnd != dialog && !::IsChild(dialog, msg.hwnd)) continue;
         const bool keyDown = msg.message == WM_KEYDOWN;
+        if (HandledByTabRow(dialog, msg)) return true;
         if (!::IsWindowVisible(msg.hwnd)) {
             // The dialog came back with the focus it had when it went away,
             // in a page hidden since then: keys would reach a control nobody

@@ -22,12 +22,15 @@ MAY_INCLUDE = {
     # Adapters: the ports and the floor, never each other.
     "posix": {"ports", "base", "posix", "resources"},
     "win32": {"ports", "base", "win32"},
+    # The desktop host is the POSIX adapters with a desktop's windows and tray.
+    "gtk": {"ports", "base", "posix", "resources", "gtk"},
     "fakes": {"ports", "base", "fakes"},
     # The resource-script reader knows the window-style numbers of the ports.
     "resources": {"ports", "resources"},
     # The entry points join one platform's adapters to the core.
     "posix-entry": {"ports", "base", "cloud", "connections", "ui", "resources", "app", "posix"},
     "win32-entry": {"ports", "base", "cloud", "connections", "ui", "resources", "app", "win32"},
+    "gtk-entry": {"ports", "base", "cloud", "connections", "ui", "resources", "app", "posix", "gtk"},
 }
 # devcloud is the agent's peer, not a part of it: it includes nothing of the agent.
 MAY_INCLUDE["devcloud"] = {"devcloud"}
@@ -47,7 +50,7 @@ def area(path):
     if parts[0] == "platform":
         if len(parts) == 2:
             return "ports"
-        if parts[1] not in ("posix", "win32"):
+        if parts[1] not in ("posix", "win32", "gtk"):
             return None
         return parts[1] + "-entry" if parts[2] == "main.cpp" else parts[1]
     if parts[:2] == ["tests", "fakes"]:

@@ -37,10 +37,20 @@ FILES = {
                         "usr/share/doc/lumivo-devcloud/changelog.gz",
                         "usr/share/doc/lumivo-devcloud/copyright"],
 }
+# The desktop program, when the build has it: menu and autostart entries, no unit.
+DESKTOP = ["usr/bin/lumivo-runtime-gtk", "usr/share/applications/lumivo-runtime-gtk.desktop",
+           "etc/xdg/autostart/lumivo-runtime-gtk.desktop",
+           "usr/share/doc/lumivo-runtime-desktop/changelog.gz",
+           "usr/share/doc/lumivo-runtime-desktop/copyright",
+           "usr/share/lintian/overrides/lumivo-runtime-desktop"]
+if os.path.isfile(os.path.join(BUILD, "platform/gtk/lumivo-runtime-gtk")):
+    FILES["lumivo-runtime-desktop"] = DESKTOP
 DEPENDS = {"lumivo-runtime": ["libc6", "libcjson1", "libssl3"],
-           "lumivo-devcloud": ["libc6", "libsqlite3-0", "libssl3"]}
+           "lumivo-devcloud": ["libc6", "libsqlite3-0", "libssl3"],
+           "lumivo-runtime-desktop": ["libc6", "libgtk-3-0", "libcjson1", "libssl3"]}
 # The agent carries its own libcurl and loads libsystemd only under systemd.
-NOT_DEPENDS = {"lumivo-runtime": ["libcurl4", "libsystemd0"], "lumivo-devcloud": []}
+NOT_DEPENDS = {"lumivo-runtime": ["libcurl4", "libsystemd0", "libgtk-3-0"], "lumivo-devcloud": [],
+               "lumivo-runtime-desktop": ["libcurl4"]}
 # The only shared libraries (and the loader) the packaged agent may load, and
 # the C++ stream start-up it must not carry (it brings the C++ locales, some
 # 370 kB resident).
@@ -94,6 +104,10 @@ def check_package(deb, name, architecture):
                if line.startswith("-")]
     check(sorted(listing) == sorted(FILES[name]), "%s: files %r" % (name, sorted(listing)))
     control = run("dpkg-deb", "-I", deb).stdout
+    if name == "lumivo-runtime-desktop":
+        conflicts = run("dpkg-deb", "-f", deb, "Conflicts").stdout.strip()
+        check(conflicts == "lumivo-runtime", "%s: Conflicts %r" % (name, conflicts))
+        return
     for script in ("postinst", "prerm", "postrm"):
         check(re.search(r"^\s+\d+ bytes,\s+\d+ lines\s+\*\s+%s\s" % script, control, re.M),
               "%s: no executable %s" % (name, script))

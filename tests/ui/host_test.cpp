@@ -233,10 +233,28 @@ TEST_F(HostTest, KeysMoveTheFocusAndReachTheDialogsCommands) {
     EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_ID));
     ui.PressKey(VK_TAB);
     EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_PASSWORD));
-    ui.PressKey(VK_TAB);  // "Disconnect all" is disabled: round to the first
+    ui.PressKey(VK_TAB);  // "Disconnect all" is disabled: on to the tab row
+    EXPECT_EQ(ui.Focus(), tab);
+    ui.PressKey(VK_TAB);
     EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_ID));
     ui.PressKey(VK_TAB, true);
+    EXPECT_EQ(ui.Focus(), tab);
+    ui.PressKey(VK_TAB, true);
     EXPECT_EQ(ui.Focus(), Item(IDD_GENERAL, IDC_PASSWORD));
+
+    // Ctrl+Tab and Ctrl+PageDown turn the pages round the row from anywhere;
+    // with Shift, and Ctrl+PageUp, back.
+    ui.PressKey(VK_TAB, false, true);
+    EXPECT_THAT(PagesVisible(), ElementsAre(false, true, false));
+    ui.PressKey(VK_NEXT, false, true);
+    ui.PressKey(VK_NEXT, false, true);
+    EXPECT_THAT(PagesVisible(), ElementsAre(true, false, false));
+    ui.PressKey(VK_TAB, true, true);
+    EXPECT_THAT(PagesVisible(), ElementsAre(false, false, true));
+    ui.PressKey(VK_PRIOR, false, true);
+    EXPECT_THAT(PagesVisible(), ElementsAre(false, true, false));
+    ui.PressKey(VK_NEXT);  // without Ctrl, nothing
+    EXPECT_THAT(PagesVisible(), ElementsAre(false, true, false));
 
     ui.ClickTab(tab, 1);
     EXPECT_EQ(ui.Focus(), tab);
@@ -257,7 +275,7 @@ TEST_F(HostTest, KeysMoveTheFocusAndReachTheDialogsCommands) {
     EXPECT_FALSE(agent.settings.connectionsEnabled);
     EXPECT_TRUE(ui.IsWindowVisible(main));
     // Disabled, "Save" handed the focus on rather than leaving the keys nowhere.
-    EXPECT_EQ(ui.Focus(), Item(IDD_OPTIONS, IDC_CONNECTIONS_ENABLED));
+    EXPECT_EQ(ui.Focus(), tab);
 
     system.boxAnswers = {IDNO};
     ui.PressKey(VK_ESCAPE);

@@ -345,6 +345,21 @@ def scenario_keys(devcloud):
         wait_for_state("Tab to the password", lambda s: s["focus"] == "general.1004")
         screen.key("shift+Tab")
         wait_for_state("Shift+Tab back to the ID", lambda s: s["focus"] == "general.1003")
+        # The tab row is in the Tab order, before the first field and after the last.
+        screen.key("shift+Tab")
+        wait_for_state("Shift+Tab to the tab row", lambda s: s["focus"] == "tabs")
+        screen.key("Tab")
+        wait_for_state("Tab back into the page", lambda s: s["focus"] == "general.1003")
+
+        # Ctrl+Tab and Ctrl+PageDown turn the pages round the row; Ctrl+Shift+Tab
+        # and Ctrl+PageUp turn them back.
+        def page(name, index):
+            return lambda s: s[name + ".visible"] == "1" and s["tabs.selected"] == str(index)
+        for keys, name, index in (("ctrl+Tab", "options", 1), ("ctrl+Next", "about", 2),
+                                  ("ctrl+Tab", "general", 0), ("ctrl+shift+Tab", "about", 2),
+                                  ("ctrl+Prior", "options", 1), ("ctrl+Prior", "general", 0)):
+            screen.key(keys)
+            wait_for_state("%s to the %s page" % (keys, name), page(name, index))
 
         # A click on a tab shows its page; the arrow keys then move between tabs.
         screen.click(state["tab.2.centre"])
