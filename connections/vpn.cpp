@@ -22,7 +22,8 @@ const unsigned addressWaitMs = 1000;
 // that builds it; word 4 is the key's offset from the block's start.
 const uint32 configurationWords = 8;
 const uint32 keyOffset = configurationWords * sizeof(uint32);
-enum { configurationHeadCheck = CompileCheck<configurationWords * sizeof(uint32) == 32>::holds };
+// The head is 32 bytes on the board.
+enum { configurationHeadCheck = CompileCheck<(keyOffset == 32)>::holds };
 
 void AppendWord(std::vector<uint8>& block, uint32 word) {
     for (int shift = 0; shift < 32; shift += 8) block.push_back(static_cast<uint8>(word >> shift));

@@ -30,10 +30,9 @@ struct CompileCheck<true> {
 };
 
 enum {
-    fixedWidthTypesCheck = CompileCheck < sizeof(uint8) == 1 && sizeof(uint16) == 2 &&
-                           sizeof(int32) == 4 && sizeof(uint32) == 4 &&
-                           sizeof(uintptr) == sizeof(void*) &&
-                           sizeof(intptr) == sizeof(void*) > ::holds
+    fixedWidthTypesCheck = CompileCheck<(
+        sizeof(uint8) == 1 && sizeof(uint16) == 2 && sizeof(int32) == 4 && sizeof(uint32) == 4 &&
+        sizeof(uintptr) == sizeof(void*) && sizeof(intptr) == sizeof(void*))>::holds
 };
 
 // A base for classes that own something and so must not be copied: copying

@@ -85,6 +85,29 @@ TEST(Win32System, TimersTickInsideAModalLoopToo) {
     system.KillTimer(id);
 }
 
+// The procedures are the caller's, not copies: one that kills its own timer
+// while it runs is not reached again, and the other timer keeps ticking.
+TEST(Win32System, ATimerThatKillsItselfStopsAndTheOthersGoOn) {
+    Win32System system;
+    int selfTicks = 0;
+    int otherTicks = 0;
+    TimerId self = 0;
+    FunctionTimer once([&] {
+        ++selfTicks;
+        system.KillTimer(self);
+    });
+    FunctionTimer other([&] {
+        if (++otherTicks == 4) system.PostQuitMessage(0);
+    });
+    self = system.SetTimer(5, once);
+    TimerId otherId = system.SetTimer(20, other);
+    Message message;
+    while (system.GetMessage(message)) system.DispatchMessage(message);
+    EXPECT_EQ(selfTicks, 1);
+    EXPECT_EQ(otherTicks, 4);
+    system.KillTimer(otherId);
+}
+
 LRESULT CALLBACK AnswerPlusOne(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == 32779) return 32780;
     return ::DefWindowProcW(window, message, wParam, lParam);

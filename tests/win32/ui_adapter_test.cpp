@@ -107,6 +107,31 @@ TEST(Win32Ui, DisablingTheFocusedControlOfAPageGivesTheFocusToTheDialogsNextTabS
     ui.DestroyWindow(dialog);
 }
 
+TEST(Win32Ui, TheFocusStaysInAnOwnedDialogWhenItsFocusedControlIsDisabled) {
+    Win32Ui ui;
+    ui.RegisterClass(L"LumivoUiTestOwner");
+    RecordingProcedure ownerProcedure;
+    RecordingProcedure dialogProcedure;
+    WindowHandle owner = ui.CreateWindowEx(0, L"LumivoUiTestOwner", L"", WS_POPUP | WS_VISIBLE, 0,
+                                           0, 100, 100, NULL, ownerProcedure);
+    // A top-level dialog whose GetParent is its owner: the walk to the
+    // top-level window stops at the dialog.
+    WindowHandle dialog = ui.CreateDialogParam(IDD_MAIN, owner, dialogProcedure);
+    ASSERT_NE(dialog, nullptr);
+    ui.ShowWindow(dialog, SW_SHOW);
+    HWND tabs = static_cast<HWND>(ui.GetDlgItem(dialog, IDC_TABS));
+    HWND button = ::CreateWindowExW(0, L"Button", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 60,
+                                    50, 20, static_cast<HWND>(dialog), NULL, NULL, NULL);
+    ASSERT_NE(button, nullptr);
+    ::SetFocus(tabs);
+    ASSERT_EQ(::GetFocus(), tabs);
+
+    ui.EnableWindow(tabs, false);
+    EXPECT_EQ(::GetFocus(), button);
+    ui.DestroyWindow(dialog);
+    ui.DestroyWindow(owner);
+}
+
 TEST(Win32Ui, TrayIconIsAddedChangedAndRemovedByTheBoardsRecord) {
     Win32Ui ui;
     ui.RegisterClass(L"LumivoUiTestTray");
