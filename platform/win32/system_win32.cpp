@@ -3,6 +3,7 @@
 #include "platform/win32/windows_api.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <map>
 
 namespace lumivo {
@@ -44,9 +45,21 @@ MSG ToMsg(const Message& message) {
 // property sheet does; Tab leaves the page shown for the tab control after
 // its last tab stop (Shift+Tab before its first), and from the tab control
 // goes back into the page. True when the key was one of these.
+// The dialog's tab control: a walk over its children, as Compact has no
+// FindWindowEx.
+HWND TabControlOf(HWND dialog) {
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != NULL;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t name[32];
+        if (::GetClassNameW(child, name, 32) > 0 && std::wcscmp(name, WC_TABCONTROLW) == 0)
+            return child;
+    }
+    return NULL;
+}
+
 bool HandledByTabRow(HWND dialog, const MSG& msg) {
     if (msg.message != WM_KEYDOWN) return false;
-    HWND tabs = ::FindWindowExW(dialog, NULL, WC_TABCONTROLW, NULL);
+    HWND tabs = TabControlOf(dialog);
     if (tabs == NULL || !::IsWindowVisible(tabs) || !::IsWindowEnabled(tabs)) return false;
     const bool control = ::GetKeyState(VK_CONTROL) < 0;
     const bool shift = ::GetKeyState(VK_SHIFT) < 0;

@@ -44,6 +44,7 @@ typedef unsigned long ULONG_PTR;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
+typedef short SHORT;
 typedef void VOID;
 typedef void* PVOID;
 typedef void* LPVOID;
@@ -173,6 +174,14 @@ typedef struct tagNMHDR {
 
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+
+// GetWindow relations.
+#define GW_HWNDNEXT 2
+#define GW_CHILD 5
 
 #define WS_CHILD 0x40000000L
 #define WS_EX_CONTROLPARENT 0x00010000L
@@ -238,6 +247,10 @@ HWND WINAPI CreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
                                DLGPROC lpDialogFunc, LPARAM dwInitParam);
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 HWND WINAPI GetParent(HWND hWnd);
+HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
+int WINAPI GetClassNameW(HWND hWnd, LPWSTR lpClassName, int nMaxCount);
+int WINAPI GetDlgCtrlID(HWND hWnd);
+SHORT WINAPI GetKeyState(int nVirtKey);
 BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
 int WINAPI GetWindowTextLengthW(HWND hWnd);
