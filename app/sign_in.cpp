@@ -1,5 +1,6 @@
 #include "app/sign_in.h"
 
+#include "base/console.h"
 #include "base/constants.h"
 #include "base/settings_file.h"
 #include "cloud/enrolment.h"
@@ -14,6 +15,7 @@ void ApplyOverrides(DeviceSettings& settings, const std::string& vpnOverride,
     if (vpnOverride != notSet) settings.vpnEnabled = vpnOverride != "false";
     if (connectionsOverride != notSet) settings.connectionsEnabled = connectionsOverride != "false";
     if (passwordOverride != notSet) settings.connectionsPassword = passwordOverride;
+    MaskInConsole(settings.connectionsPassword);
 }
 
 }  // namespace

@@ -168,6 +168,8 @@ SettingsFile LoadSettings(Agent& agent, std::string& path) {
         return files.Exists(path) ? SettingsFile::unusable : SettingsFile::missing;
     }
     DeviceSettings read = ReadSettings(text);
+    MaskInConsole(read.password);
+    MaskInConsole(read.connectionsPassword);
     LogSettings(read);
     agent.settings = read;
     return read.id == 0 || read.password.empty() ? SettingsFile::unusable : SettingsFile::usable;

@@ -8,10 +8,12 @@
 
 #include "app/agent_app.h"
 #include "base/agent.h"
+#include "base/console.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/internet_curl.h"
 #include "platform/posix/ip_helper_posix.h"
 #include "platform/posix/ras_sim.h"
+#include "platform/posix/service_notify.h"
 #include "platform/posix/system_posix.h"
 #include "platform/posix/ui_host.h"
 
@@ -23,6 +25,9 @@ int main(int argc, char** argv) {
     // A reader of the console lines that goes away (a pipe closed early) only
     // costs the lines written after it: the writes fail instead of ending the process.
     signal(SIGPIPE, SIG_IGN);
+    // Lines in the journal are read by others: no secrets, no control bytes,
+    // no floods. Anywhere else they stay exactly as written.
+    SetConsoleForJournal(StandardOutputIsJournal());
 
     PosixSystem system(argc, argv);
     PosixFiles files(PosixFiles::DeviceRootFromEnvironment());
