@@ -1,5 +1,6 @@
 // POSIX entry point: the platform's services, one Agent over them, and the
-// agent's whole run. The exit status is 0 on every path.
+// agent's whole run. The exit status is 0 on every path but a refused
+// runtime folder (1).
 
 #include <signal.h>
 
@@ -61,5 +62,7 @@ int main(int argc, char** argv) {
     agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
 
     CAgentApp(agent).RunAgent();
-    return 0;
+    // A refused runtime folder (its line is written) means the agent never
+    // ran: a supervisor sees that as a failure. Every other end is status 0.
+    return system.GetLastError() == ERROR_NO_INSTANCE_GUARD ? 1 : 0;
 }
