@@ -16,14 +16,24 @@ namespace {
 struct Console {
     std::FILE* out = stdout;
     bool silenced = false;
-    // Lines go to a log that others read (the journal): see SetConsoleForJournal.
-    bool forJournal = false;
-    std::vector<std::string> secrets;
 };
 
 Console& TheConsole() {
     static Console console;
     return console;
+}
+
+// Whether the lines go to a log that others read (the journal, see
+// SetConsoleForJournal), and the secrets they must not show. Off at start:
+// a static object's flag starts out false.
+struct Journal {
+    bool on;
+    std::vector<std::string> secrets;
+};
+
+Journal& TheJournal() {
+    static Journal journal;
+    return journal;
 }
 
 // What a masked secret shows instead, and the longest line for the journal.
@@ -62,14 +72,14 @@ bool LongerFirst(const std::string& a, const std::string& b) { return a.size() >
 // first learnt from it), control characters shown as escapes, at most
 // kMaxJournalLine bytes.
 std::string ForJournal(const std::string& line) {
-    Console& console = TheConsole();
+    const Journal& journal = TheJournal();
     std::size_t first = line.find_first_not_of(" \t\r\n");
     if (first != std::string::npos && (line[first] == '{' || line[first] == '[')) {
         JsonTree tree(ParseJson(line));
         CollectSecrets(tree.get(), 0);
     }
     std::string masked = line;
-    std::vector<std::string> secrets = console.secrets;
+    std::vector<std::string> secrets = journal.secrets;
     std::sort(secrets.begin(), secrets.end(), LongerFirst);
     for (std::size_t i = 0; i < secrets.size(); ++i) {
         for (std::size_t at = masked.find(secrets[i]); at != std::string::npos;
@@ -83,16 +93,17 @@ std::string ForJournal(const std::string& line) {
         if (c >= 0x20 && c != 0x7f) {
             shown.push_back(static_cast<char>(c));
         } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", c);
-            shown += escape;
+            const char* const hex = "0123456789abcdef";
+            shown += "\\x";
+            shown.push_back(hex[c >> 4]);
+            shown.push_back(hex[c & 0xf]);
         }
     }
     if (shown.size() > kMaxJournalLine) {
-        char marker[64];
-        std::snprintf(marker, sizeof marker, " [line cut, %lu bytes]",
-                      static_cast<unsigned long>(line.size()));
-        shown.resize(kMaxJournalLine - std::string(marker).size());
+        // A console line is at most a reply, far below 2^31 bytes.
+        const std::string marker =
+            " [line cut, " + IntToText(static_cast<int>(line.size())) + " bytes]";
+        shown.resize(kMaxJournalLine - marker.size());
         shown += marker;
     }
     return shown;
@@ -121,14 +132,14 @@ std::string LinesForJournal(const std::string& text) {
 // One line: a line feed inside it is part of the line, escaped for the journal.
 void WriteLine(std::FILE* stream, const std::string& line) {
     if (TheConsole().silenced || stream == NULL) return;
-    Write(stream, (TheConsole().forJournal ? ForJournal(line) : line) + "\n");
+    Write(stream, (TheJournal().on ? ForJournal(line) : line) + "\n");
 }
 
 }  // namespace
 
 void WriteConsoleText(const std::string& text) {
     if (TheConsole().silenced) return;
-    Write(TheConsole().out, TheConsole().forJournal ? LinesForJournal(text) : text);
+    Write(TheConsole().out, TheJournal().on ? LinesForJournal(text) : text);
 }
 
 void Log(const std::string& line) { WriteLine(TheConsole().out, line); }
@@ -136,17 +147,17 @@ void Log(const std::string& line) { WriteLine(TheConsole().out, line); }
 void LogError(const std::string& line) { WriteLine(stderr, line); }
 
 void SetConsoleForJournal(bool enabled) {
-    TheConsole().forJournal = enabled;
-    if (!enabled) TheConsole().secrets.clear();
+    TheJournal().on = enabled;
+    if (!enabled) TheJournal().secrets.clear();
 }
 
 void MaskInConsole(const std::string& secret) {
-    Console& console = TheConsole();
-    if (!console.forJournal || secret.empty()) return;
-    if (std::find(console.secrets.begin(), console.secrets.end(), secret) != console.secrets.end())
+    Journal& journal = TheJournal();
+    if (!journal.on || secret.empty()) return;
+    if (std::find(journal.secrets.begin(), journal.secrets.end(), secret) != journal.secrets.end())
         return;
-    if (console.secrets.size() == kMaxSecrets) console.secrets.erase(console.secrets.begin());
-    console.secrets.push_back(secret);
+    if (journal.secrets.size() == kMaxSecrets) journal.secrets.erase(journal.secrets.begin());
+    journal.secrets.push_back(secret);
 }
 
 void SetDebugOutput(bool enabled) { TheConsole().silenced = !enabled; }
