@@ -130,6 +130,20 @@ TEST_F(CloudEndToEndTest, FirstStartEnrolsAndBeatsEveryFiveSecondsNextStartLogsI
     for (const LoggedCall& entry : log) EXPECT_NE(entry.path, "/api/devices");
 }
 
+// A runtime folder that others can write is neither used nor changed: the
+// agent says why (on standard error), not "App already running...", and ends
+// with status 1, as it never ran.
+TEST_F(CloudEndToEndTest, RuntimeFolderOthersCanWriteIsRefusedAndLeftAsItIs) {
+    std::filesystem::permissions(folder / "run", std::filesystem::perms::all);
+    auto agent = StartAgent();
+    usleep(1500000);
+    EXPECT_EQ(agent->Stop(), 1);
+    EXPECT_TRUE(agent->Texts().empty()) << testing::PrintToString(agent->Texts());
+    EXPECT_TRUE(devcloud.Log().empty());
+    EXPECT_EQ(std::filesystem::status(folder / "run").permissions(), std::filesystem::perms::all);
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "run"));
+}
+
 // Waits for one 30 s sign-in retry.
 TEST_F(CloudEndToEndTest, ReadOnlyBootFolderSendsNoEnrolmentUntilItIsWritable) {
     const std::filesystem::path boot = folder / "device" / "BOOT";
