@@ -69,18 +69,14 @@ class Child:
         self.lines = []
         self.times = []  # time.monotonic() when each line came
         self.output_bytes = 0
+        read, write = os.pipe()
         if journal:
-            read, write = os.pipe()
             info = os.fstat(write)
             popen["env"] = dict(popen.get("env", os.environ),
                                 JOURNAL_STREAM="%d:%d" % (info.st_dev, info.st_ino))
-            self.process = subprocess.Popen(command, stdout=write, stderr=subprocess.DEVNULL,
-                                            **popen)
-            os.close(write)
-            self.process.stdout = os.fdopen(read, "rb")
-        else:
-            self.process = subprocess.Popen(command, stdout=subprocess.PIPE,
-                                            stderr=subprocess.DEVNULL, **popen)
+        self.process = subprocess.Popen(command, stdout=write, stderr=subprocess.DEVNULL, **popen)
+        os.close(write)
+        self.process.stdout = os.fdopen(read, "rb")
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
