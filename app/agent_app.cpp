@@ -13,22 +13,23 @@
 
 namespace lumivo {
 
-CAgentApp::CAgentApp(Agent& agent) : agent_(agent) {}
+CAgentApp::CAgentApp(Agent& agent)
+    : connectionTimerId(0), heartBeatTimerId(0), agent_(agent), mutex_(NULL) {}
 
-CAgentApp::~CAgentApp() { agent_.mainDialog = nullptr; }
+CAgentApp::~CAgentApp() { agent_.mainDialog = NULL; }
 
 bool CAgentApp::CheckSingleInstance() {
     SystemPort& system = *agent_.ports.system;
     MutexHandle handle = system.CreateMutex(singleInstanceMutexName, true);
     const unsigned long error = system.GetLastError();
-    if (handle != nullptr && error != ERROR_ALREADY_EXISTS) {
+    if (handle != NULL && error != ERROR_ALREADY_EXISTS) {
         mutex_ = handle;
         return false;
     }
     // The platform has said why it has no guard; no copy is known to run.
     if (handle == NULL && error == ERROR_NO_INSTANCE_GUARD) return true;
     Log("App already running...");
-    if (handle != nullptr) system.CloseHandle(handle);
+    if (handle != NULL) system.CloseHandle(handle);
     return true;
 }
 
@@ -48,7 +49,7 @@ bool CAgentApp::RunAgent() {
     if (CheckSingleInstance()) {
         if (options.showGui) {
             WindowHandle running = system.FindWindow(ToWide(productName));
-            if (running != nullptr) system.SendMessage(running, WM_SHOWGUI, 0, 0);
+            if (running != NULL) system.SendMessage(running, WM_SHOWGUI, 0, 0);
         }
         return false;
     }
@@ -59,19 +60,16 @@ bool CAgentApp::RunAgent() {
                           options.passwordOverride);
     if (options.save) SaveSettings(agent_);
 
-    mainDialog_ = std::make_unique<CMainDialog>(agent_, productName);
-    agent_.mainDialog = mainDialog_.get();
+    mainDialog_.Reset(new CMainDialog(agent_, productName));
+    agent_.mainDialog = mainDialog_.Get();
     if (!mainDialog_->Create()) {
-        system.MessageBox(nullptr, L"Error creating Dialog", ToWide(productName), MB_OK);
+        system.MessageBox(NULL, L"Error creating Dialog", ToWide(productName), MB_OK);
         return false;
     }
     if (options.showGui) mainDialog_->ShowGui();
 
-    connectionTimerId = system.SetTimer(timerPeriodMs, [this] {
-        OnConnectionTimer(agent_);
-        ReportVpnChange();
-    });
-    heartBeatTimerId = system.SetTimer(timerPeriodMs, [this] { OnHeartBeatTimer(agent_); });
+    connectionTimerId = system.SetTimer(timerPeriodMs, *this);
+    heartBeatTimerId = system.SetTimer(timerPeriodMs, *this);
     system.ReportActivity(AgentActivity::Running, "");
 
     Message message;
@@ -85,6 +83,15 @@ bool CAgentApp::RunAgent() {
     system.KillTimer(heartBeatTimerId);
     StopVpn(agent_, true);
     return false;
+}
+
+void CAgentApp::OnTimer(TimerId id) {
+    if (id == connectionTimerId) {
+        OnConnectionTimer(agent_);
+        ReportVpnChange();
+    } else if (id == heartBeatTimerId) {
+        OnHeartBeatTimer(agent_);
+    }
 }
 
 // The VPN comes up and goes down in the connection timer's work (the dialog's

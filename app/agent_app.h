@@ -1,22 +1,21 @@
 #pragma once
 // The application object: the agent's whole run, from the command line to shutdown.
 
-#include <memory>
 #include <string>
 
 #include "base/agent.h"
+#include "platform/portable.h"
 #include "platform/system_port.h"
 
 namespace lumivo {
 
 class CMainDialog;
 
-class CAgentApp {
+// The application is the procedure of its two timers.
+class CAgentApp : private TimerProcedure, private NonCopyable {
   public:
     explicit CAgentApp(Agent& agent);
     ~CAgentApp();
-    CAgentApp(const CAgentApp&) = delete;
-    CAgentApp& operator=(const CAgentApp&) = delete;
 
     // Returns when the run is over; false on every path.
     bool RunAgent();
@@ -25,15 +24,16 @@ class CAgentApp {
     // (ERROR_NO_INSTANCE_GUARD: it wrote its own line).
     bool CheckSingleInstance();
 
-    TimerId connectionTimerId = 0;
-    TimerId heartBeatTimerId = 0;
+    TimerId connectionTimerId;
+    TimerId heartBeatTimerId;
 
   private:
+    void OnTimer(TimerId id);
     void ReportVpnChange();
 
     Agent& agent_;
-    MutexHandle mutex_ = nullptr;  // held, never released, until the process ends
-    std::unique_ptr<CMainDialog> mainDialog_;
+    MutexHandle mutex_;  // held, never released, until the process ends
+    Owned<CMainDialog> mainDialog_;
     std::string reportedVpnAddress_;  // last VPN address told to the service manager
 };
 

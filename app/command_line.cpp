@@ -8,7 +8,7 @@ namespace lumivo {
 
 namespace {
 
-constexpr std::size_t maxPathLength = 260;
+const std::size_t maxPathLength = 260;
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
@@ -85,7 +85,8 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine,
 
 CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& words) {
     CommandLineOptions options;
-    for (const std::wstring& word : words) {
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        const std::wstring& word = words[w];
         std::size_t equals = word.find(L'=');
         std::wstring key = word.substr(0, equals);
         std::string value =

@@ -12,14 +12,23 @@ namespace lumivo {
 class SystemPort;
 
 struct CommandLineOptions {
-    bool debug = false;
-    bool save = false;
-    bool showGui = false;
-    bool printVersion = false;
-    bool printHelp = false;
-    std::string connectionsOverride = notSet;
-    std::string passwordOverride = notSet;
-    std::string vpnOverride = notSet;
+    CommandLineOptions()
+        : debug(false),
+          save(false),
+          showGui(false),
+          printVersion(false),
+          printHelp(false),
+          connectionsOverride(notSet),
+          passwordOverride(notSet),
+          vpnOverride(notSet) {}
+    bool debug;
+    bool save;
+    bool showGui;
+    bool printVersion;
+    bool printHelp;
+    std::string connectionsOverride;
+    std::string passwordOverride;
+    std::string vpnOverride;
 };
 
 // Splits `text` into words; an empty text splits `programPath` instead.

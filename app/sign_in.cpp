@@ -25,7 +25,7 @@ bool LoadSettingsAndSignIn(Agent& agent, const std::string& vpnOverride,
                            const std::string& passwordOverride) {
     while (true) {
         std::string path;
-        SettingsFile file = LoadSettings(agent, path);
+        SettingsFile::Value file = LoadSettings(agent, path);
         ApplyOverrides(agent.settings, vpnOverride, connectionsOverride, passwordOverride);
 
         const DeviceSettings& settings = agent.settings;

@@ -14,8 +14,9 @@ namespace {
 // and whether it is dropped. Plain C streams rather than iostreams, so the
 // agent does not pay for the C++ locale machinery at start-up.
 struct Console {
-    std::FILE* out = stdout;
-    bool silenced = false;
+    Console() : out(stdout), silenced(false) {}
+    std::FILE* out;
+    bool silenced;
 };
 
 Console& TheConsole() {
@@ -110,7 +111,7 @@ std::string ForJournal(const std::string& line) {
 }
 
 void Write(std::FILE* stream, const std::string& text) {
-    if (TheConsole().silenced || stream == nullptr) return;
+    if (TheConsole().silenced || stream == NULL) return;
     std::fwrite(text.data(), 1, text.size(), stream);
     // Flushed at once: the output is read live through pipes and log files.
     std::fflush(stream);

@@ -13,7 +13,7 @@ namespace {
 
 // The settings file is a few hundred bytes; anything much longer is not one,
 // and reading stops there.
-constexpr std::size_t kMaxTextFileBytes = 64 * 1024;
+const std::size_t kMaxTextFileBytes = 64 * 1024;
 
 // Where a save on a file system without a one-step replace keeps the old file
 // until the new one is in place, and where an unusable settings file is kept.
@@ -43,7 +43,8 @@ void LogSettings(const DeviceSettings& settings) {
 // waits as `to` + ".old" until the new one is in place, so that at every
 // moment one of the two is a whole file (the reader takes the copy when the
 // file itself is missing).
-ReplaceOutcome ReplaceKeepingCopy(FilePort& files, const std::string& from, const std::string& to) {
+ReplaceOutcome::Value ReplaceKeepingCopy(FilePort& files, const std::string& from,
+                                         const std::string& to) {
     const std::string copy = to + ".old";
     if (files.Exists(to)) {
         // A copy beside the file is left from an interrupted save: stale.
@@ -60,8 +61,8 @@ ReplaceOutcome ReplaceKeepingCopy(FilePort& files, const std::string& from, cons
 
 // Replaces `to` by `from` in one step where the file system can, otherwise
 // through the copy above.
-ReplaceOutcome ReplaceFile(FilePort& files, const std::string& from, const std::string& to) {
-    ReplaceOutcome outcome = files.Replace(from, to);
+ReplaceOutcome::Value ReplaceFile(FilePort& files, const std::string& from, const std::string& to) {
+    ReplaceOutcome::Value outcome = files.Replace(from, to);
     return outcome == ReplaceOutcome::unsupported ? ReplaceKeepingCopy(files, from, to) : outcome;
 }
 
@@ -69,7 +70,7 @@ ReplaceOutcome ReplaceFile(FilePort& files, const std::string& from, const std::
 
 bool ReadTextFile(Agent& agent, const std::string& path, std::string& text) {
     std::FILE* file = agent.ports.files->Open(path, "r");
-    if (file == nullptr) {
+    if (file == NULL) {
         Log("Some error occured opening " + path);
         return false;
     }
@@ -99,21 +100,21 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
     const bool hadFile = files.Exists(path);
     std::string temporary;
     std::FILE* file = files.CreateTemporary(path, temporary);
-    bool written = file != nullptr;
+    bool written = file != NULL;
     if (written) {
         const char* bytes = text.c_str();
         written = std::fputs(bytes, file) >= 0 || bytes[0] == '\0';
         written = files.FlushToMedium(file) && written;
         written = std::fclose(file) == 0 && written;
     }
-    ReplaceOutcome outcome = ReplaceOutcome::failed;
+    ReplaceOutcome::Value outcome = ReplaceOutcome::failed;
     if (written) outcome = ReplaceFile(files, temporary, path);
     if (outcome == ReplaceOutcome::notDurable) {
         Log("Wrote " + path + ", but the folder could not be flushed to the medium");
         return false;
     }
     if (outcome != ReplaceOutcome::replaced) {
-        if (file != nullptr) files.Remove(temporary);
+        if (file != NULL) files.Remove(temporary);
         Log("Could not write " + path +
             (hadFile ? ", the previous file is kept" : ", and there is no previous file"));
         return false;
@@ -156,7 +157,7 @@ bool CanKeepSettings(Agent& agent) {
     return kept;
 }
 
-SettingsFile LoadSettings(Agent& agent, std::string& path) {
+SettingsFile::Value LoadSettings(Agent& agent, std::string& path) {
     FilePort& files = *agent.ports.files;
     // Only the copy is left when a save was cut short between its steps.
     path = settingsFilePath;
@@ -176,7 +177,7 @@ SettingsFile LoadSettings(Agent& agent, std::string& path) {
 }
 
 void KeepUnusableSettingsFile(Agent& agent, const std::string& path) {
-    ReplaceOutcome outcome = ReplaceFile(*agent.ports.files, path, settingsBadPath);
+    ReplaceOutcome::Value outcome = ReplaceFile(*agent.ports.files, path, settingsBadPath);
     if (outcome == ReplaceOutcome::failed) {
         Log("Could not keep the unusable settings file as " + settingsBadPath);
     } else {

@@ -22,12 +22,14 @@ bool SaveSettings(Agent& agent);
 // line that says so, when it cannot.
 bool CanKeepSettings(Agent& agent);
 // What the settings file held.
-enum class SettingsFile { usable, missing, unusable };
+struct SettingsFile {
+    enum Value { usable, missing, unusable };
+};
 // Reads the settings file (or, when only that is left of a save cut short,
 // its copy "\BOOT\env.json.old") into agent.settings and logs what it read;
 // agent.settings stays untouched when it cannot be read. `path` is the file
 // that was read.
-SettingsFile LoadSettings(Agent& agent, std::string& path);
+SettingsFile::Value LoadSettings(Agent& agent, std::string& path);
 // Moves a settings file that cannot be used out of the way of a new
 // enrolment's save, to "\BOOT\env.json.bad", so the device's old identity is
 // not lost with it; one line says whether that worked.

@@ -1,10 +1,9 @@
 #include "base/text.h"
 
+#include <climits>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <new>
 
 #include "base/console.h"
@@ -12,33 +11,33 @@
 namespace lumivo {
 
 std::wstring ToWide(const std::string& text) {
-    std::size_t length = std::mbstowcs(nullptr, text.c_str(), 0);
+    std::size_t length = std::mbstowcs(NULL, text.c_str(), 0);
     if (length == static_cast<std::size_t>(-1)) {
         WriteConsoleText("Couldn't convert string\n");
         return std::wstring();
     }
-    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[length + 1]);
-    if (!buffer) {
+    wchar_t* buffer = new (std::nothrow) wchar_t[length + 1];
+    if (buffer == NULL) {
         WriteConsoleText("Memory allocation failure.\n");
         return std::wstring();
     }
-    if (std::mbstowcs(buffer.get(), text.c_str(), length + 1) == static_cast<std::size_t>(-1)) {
-        WriteConsoleText("Couldn't convert string\n");
-        return std::wstring();
-    }
-    return std::wstring(buffer.get(), length);
+    const bool converted =
+        std::mbstowcs(buffer, text.c_str(), length + 1) != static_cast<std::size_t>(-1);
+    std::wstring wide;
+    if (converted) wide.assign(buffer, length);
+    delete[] buffer;
+    if (!converted) WriteConsoleText("Couldn't convert string\n");
+    return wide;
 }
 
 std::string ToNarrow(const std::wstring& text) {
     std::string narrow;
     narrow.reserve(text.size());
-    for (wchar_t c : text) narrow.push_back(static_cast<char>(static_cast<unsigned>(c) & 0xFFu));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        narrow.push_back(static_cast<char>(static_cast<unsigned>(text[i]) & 0xFFu));
+    }
     return narrow;
 }
-
-// "%d" of an int is the 32-bit id's text only where int is 32 bits wide, as
-// on the board and every target built here.
-static_assert(sizeof(int) == sizeof(std::int32_t), "int must be 32 bits");
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -51,9 +50,17 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-std::string IntToText(std::int32_t value) {
+// int32 is int (platform/portable.h checks its width), so "%d" writes it;
+// its longest text, "-2147483648", takes 12 of the buffer's 16 bytes.
+std::string IntToText(int32 value) {
     char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%d", static_cast<int>(value));
+    std::sprintf(buffer, "%d", value);
+    return buffer;
+}
+
+std::string UnsignedToText(unsigned long value) {
+    char buffer[24];
+    std::sprintf(buffer, "%lu", value);
     return buffer;
 }
 
@@ -61,26 +68,26 @@ cJSON* ParseJson(const std::string& text) { return cJSON_Parse(text.c_str()); }
 
 bool GetJsonString(const cJSON* object, const char* name, std::string& out) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, name);
-    if (!cJSON_IsString(item) || item->valuestring == nullptr) return false;
+    if (!cJSON_IsString(item) || item->valuestring == NULL) return false;
     out = item->valuestring;
     return true;
 }
 
-bool GetJsonInt(const cJSON* object, const char* name, std::int32_t& out) {
+bool GetJsonInt(const cJSON* object, const char* name, int32& out) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, name);
     if (!cJSON_IsNumber(item) || item->valueint == 0) return false;
     out = item->valueint;
     return true;
 }
 
-bool GetJsonId(const cJSON* object, const char* name, std::int32_t& out) {
+bool GetJsonId(const cJSON* object, const char* name, int32& out) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(object, name);
     if (!cJSON_IsNumber(item)) return false;
     const double value = item->valuedouble;
-    if (!(value >= INT32_MIN && value <= INT32_MAX) || value != std::floor(value) || value == 0) {
+    if (!(value >= INT_MIN && value <= INT_MAX) || value != std::floor(value) || value == 0) {
         return false;
     }
-    out = static_cast<std::int32_t>(value);
+    out = static_cast<int32>(value);
     return true;
 }
 
@@ -91,7 +98,7 @@ bool GetJsonBool(const cJSON* object, const char* name, bool& out) {
 
 std::string PrintJson(const cJSON* item) {
     char* printed = cJSON_Print(item);
-    if (printed == nullptr) return std::string();
+    if (printed == NULL) return std::string();
     std::string text(printed);
     cJSON_free(printed);
     return text;

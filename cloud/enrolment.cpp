@@ -16,7 +16,8 @@ namespace {
 bool ReadToken(const cJSON* reply, std::string& token) {
     std::string text;
     if (!GetJsonString(reply, "token", text) || text.empty()) return false;
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 33 || c > 126) return false;
     }
     token = text;
@@ -39,7 +40,7 @@ bool EnrolDevice(Agent& agent) {
     Log("Ok " + IntToText(status));
 
     JsonTree tree(ParseJson(reply));
-    std::int32_t id = 0;
+    int32 id = 0;
     std::string password;
     std::string token;
     // Without an id the device could neither log in nor beat: the enrolment
@@ -65,7 +66,7 @@ bool EnrolDevice(Agent& agent) {
     return true;
 }
 
-bool LoginDevice(Agent& agent, std::int32_t id, std::string password) {
+bool LoginDevice(Agent& agent, int32 id, std::string password) {
     const std::string body = std::string("secretKey=") + enrolmentSecret + "&password=" + password +
                              "&version=" + agentVersion;
     int status = 0;

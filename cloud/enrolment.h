@@ -1,7 +1,6 @@
 #pragma once
 // Enrolment of a new device and login of an enrolled one.
 
-#include <cstdint>
 #include <string>
 
 #include "base/agent.h"
@@ -9,6 +8,6 @@
 namespace lumivo {
 
 bool EnrolDevice(Agent& agent);
-bool LoginDevice(Agent& agent, std::int32_t id, std::string password);
+bool LoginDevice(Agent& agent, int32 id, std::string password);
 
 }  // namespace lumivo

@@ -1,7 +1,6 @@
 #include "cloud/transport.h"
 
-#include <cstdint>
-#include <utility>
+#include <cstddef>
 
 #include "base/console.h"
 #include "base/constants.h"
@@ -12,18 +11,18 @@ namespace lumivo {
 
 namespace {
 
-constexpr const wchar_t* kUserAgent = L"Lumivo Device";
-constexpr unsigned long kUrlPartCapacity = 1024;
-constexpr unsigned long kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
+const wchar_t* const kUserAgent = L"Lumivo Device";
+const unsigned long kUrlPartCapacity = 1024;
+const unsigned long kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
                                         INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                         INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
-constexpr std::size_t kReplyChunk = 50;
+const std::size_t kReplyChunk = 50;
 
 int QueryStatusCode(InternetPort& internet, InternetHandle request) {
-    std::uint32_t code = 0;
+    uint32 code = 0;
     unsigned long size = sizeof code;
     if (!internet.HttpQueryInfo(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code,
-                                size, nullptr)) {
+                                size, NULL)) {
         return 0;
     }
     return static_cast<int>(code);
@@ -59,17 +58,12 @@ std::string ReadReply(InternetPort& internet, InternetHandle request, bool& comp
 // of scope (only when it was opened). SendRequest declares the session, the
 // connection and the request in that order, so they close in the reverse one:
 // the request first, the session last.
-class OwnedHandle {
+class OwnedHandle : private NonCopyable {
   public:
     OwnedHandle(InternetPort& internet, InternetHandle handle)
         : internet_(internet), handle_(handle) {}
-    OwnedHandle(OwnedHandle&& other) noexcept
-        : internet_(other.internet_), handle_(std::exchange(other.handle_, nullptr)) {}
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(OwnedHandle&&) = delete;
     ~OwnedHandle() {
-        if (handle_ != nullptr) internet_.InternetCloseHandle(handle_);
+        if (handle_ != NULL) internet_.InternetCloseHandle(handle_);
     }
     InternetHandle get() const { return handle_; }
 
@@ -89,7 +83,7 @@ void SendRequest(Agent& agent, std::string method, std::string path, std::string
     headers += "Content-Type: application/x-www-form-urlencoded\r\n";
 
     const OwnedHandle session(
-        internet, internet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+        internet, internet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0));
 
     UrlComponents url;
     url.hostNameCapacity = kUrlPartCapacity;
@@ -97,13 +91,13 @@ void SendRequest(Agent& agent, std::string method, std::string path, std::string
     internet.InternetCrackUrl(ToWide(std::string(serviceBaseUrl) + path), 0, ICU_DECODE, url);
 
     const OwnedHandle connection(
-        internet, internet.InternetConnect(session.get(), url.hostName, url.port, nullptr, nullptr,
+        internet, internet.InternetConnect(session.get(), url.hostName, url.port, NULL, NULL,
                                            INTERNET_SERVICE_HTTP, 0, 0));
     const OwnedHandle request(
-        internet, internet.HttpOpenRequest(connection.get(), ToWide(method), url.urlPath, nullptr,
-                                           nullptr, nullptr, kRequestFlags, 0));
+        internet, internet.HttpOpenRequest(connection.get(), ToWide(method), url.urlPath, NULL,
+                                           NULL, NULL, kRequestFlags, 0));
 
-    std::uint32_t securityFlags = 0;
+    uint32 securityFlags = 0;
     unsigned long size = sizeof securityFlags;
     internet.InternetQueryOption(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
                                  size);
@@ -116,7 +110,7 @@ void SendRequest(Agent& agent, std::string method, std::string path, std::string
     if (bodyLength == std::string::npos) bodyLength = body.size();
     if (!internet.HttpSendRequest(request.get(), ToWide(headers), kTerminatedText, body.data(),
                                   static_cast<unsigned long>(bodyLength))) {
-        Log(std::to_string(internet.GetLastError()));
+        Log(UnsignedToText(internet.GetLastError()));
     }
 
     status = QueryStatusCode(internet, request.get());

@@ -1,7 +1,5 @@
 #include "connections/adapters.h"
 
-#include <new>
-
 #include "base/constants.h"
 #include "base/text.h"
 
@@ -15,51 +13,57 @@ bool IsVpnAdapter(const AdapterInfo& adapter) {
 
 }  // namespace
 
-std::unique_ptr<AdapterList> GetAdapterList(Agent& agent) {
+bool GetAdapterList(Agent& agent, AdapterList& list) {
     IpHelperPort& ipHelper = *agent.ports.ipHelper;
+    list.clear();
     // First look with room for one record; most devices have one adapter.
     unsigned long size = adapterRecordSize;
-    std::unique_ptr<AdapterList> list(new (std::nothrow) AdapterList());
-    unsigned long result = ipHelper.GetAdaptersInfo(list.get(), size);
+    unsigned long result = ipHelper.GetAdaptersInfo(&list, size);
     if (result == errorBufferOverflow) {
         // One second call with the size the platform asked for.
-        list.reset(new (std::nothrow) AdapterList());
-        if (!list) return nullptr;
-        result = ipHelper.GetAdaptersInfo(list.get(), size);
+        list.clear();
+        result = ipHelper.GetAdaptersInfo(&list, size);
     }
-    if (result != 0 || !list) return nullptr;
-    return list;
+    if (result == 0) return true;
+    list.clear();
+    return false;
 }
 
 bool IsVpnAdapterPresent(Agent& agent) {
-    std::unique_ptr<AdapterList> list = GetAdapterList(agent);
-    if (!list) return false;
-    for (const AdapterInfo& adapter : *list) {
-        if (IsVpnAdapter(adapter)) return true;
+    AdapterList list;
+    if (!GetAdapterList(agent, list)) return false;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (IsVpnAdapter(list[i])) return true;
     }
     return false;
 }
 
-std::optional<std::string> FindVpnAddress(Agent& agent) {
-    std::unique_ptr<AdapterList> list = GetAdapterList(agent);
-    if (!list) return std::nullopt;
-    for (const AdapterInfo& adapter : *list) {
-        if (!IsVpnAdapter(adapter)) continue;
-        for (const IpAddrString& entry : adapter.ipAddressList) {
-            if (entry.ipAddress != "0.0.0.0") return entry.ipAddress;
+bool FindVpnAddress(Agent& agent, std::string& address) {
+    AdapterList list;
+    if (!GetAdapterList(agent, list)) return false;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (!IsVpnAdapter(list[i])) continue;
+        const std::vector<IpAddrString>& entries = list[i].ipAddressList;
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k].ipAddress != "0.0.0.0") {
+                address = entries[k].ipAddress;
+                return true;
+            }
         }
     }
-    return std::nullopt;
+    return false;
 }
 
 cJSON* BuildInterfaceReport(Agent& agent) {
     cJSON* report = cJSON_CreateObject();
-    std::unique_ptr<AdapterList> list = GetAdapterList(agent);
-    if (!list || report == nullptr) return report;
-    for (const AdapterInfo& adapter : *list) {
+    AdapterList list;
+    if (report == NULL || !GetAdapterList(agent, list)) return report;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const AdapterInfo& adapter = list[i];
         if (IsVpnAdapter(adapter)) continue;
         cJSON* entries = cJSON_CreateArray();
-        for (const IpAddrString& entry : adapter.ipAddressList) {
+        for (std::size_t k = 0; k < adapter.ipAddressList.size(); ++k) {
+            const IpAddrString& entry = adapter.ipAddressList[k];
             cJSON* address = cJSON_CreateObject();
             cJSON_AddItemToObject(address, "ip", cJSON_CreateString(entry.ipAddress.c_str()));
             cJSON_AddItemToObject(address, "mask", cJSON_CreateString(entry.ipMask.c_str()));

@@ -1,6 +1,5 @@
 #include "connections/polling.h"
 
-#include <cstdint>
 #include <string>
 
 #include "base/console.h"
@@ -13,11 +12,11 @@ namespace lumivo {
 
 namespace {
 
-constexpr const char* vpnErrorBody = "status=error&data={\"error\":\"vpn-error\"}";
-constexpr const char* vpnDisabledBody = "status=error&data={\"error\":\"vpn-disabled\"}";
+const char* const vpnErrorBody = "status=error&data={\"error\":\"vpn-error\"}";
+const char* const vpnDisabledBody = "status=error&data={\"error\":\"vpn-disabled\"}";
 
 // Answers are sent once; their outcome is not examined.
-void Answer(Agent& agent, std::int32_t id, const std::string& body) {
+void Answer(Agent& agent, int32 id, const std::string& body) {
     int status = 0;
     std::string reply;
     SendRequest(agent, "PUT", "connections/" + IntToText(id), body, status, reply);
@@ -29,13 +28,13 @@ std::string Parameter(const cJSON* parameters, const char* name) {
     return value;
 }
 
-void HandleVpnRequest(Agent& agent, std::int32_t id, const std::string& data, bool& sawVpnCreated) {
+void HandleVpnRequest(Agent& agent, int32 id, const std::string& data, bool& sawVpnCreated) {
     if (!agent.settings.vpnEnabled) {
         Answer(agent, id, vpnDisabledBody);
         return;
     }
     JsonTree parameters(ParseJson(data));
-    const cJSON* object = cJSON_IsObject(parameters.get()) ? parameters.get() : nullptr;
+    const cJSON* object = cJSON_IsObject(parameters.get()) ? parameters.get() : NULL;
     if (!agent.vpnConnected) {
         // A VPN that is already up is reported as it is, whatever this request asks for.
         if (!StartVpn(agent, Parameter(object, "url"), Parameter(object, "username"),
@@ -44,7 +43,7 @@ void HandleVpnRequest(Agent& agent, std::int32_t id, const std::string& data, bo
             Answer(agent, id, vpnErrorBody);
             return;
         }
-        if (agent.mainDialog != nullptr) {
+        if (agent.mainDialog != NULL) {
             agent.mainDialog->ShowVpnAddress(agent.vpnIpAddress);
             agent.mainDialog->SetVpnIcon(true);
         }
@@ -52,8 +51,8 @@ void HandleVpnRequest(Agent& agent, std::int32_t id, const std::string& data, bo
     }
     // The service's own parameters go back in the order sent, followed by the
     // two members of the device. Data that is not an object gives just those two.
-    JsonTree built(object == nullptr ? cJSON_CreateObject() : nullptr);
-    cJSON* answer = object != nullptr ? parameters.get() : built.get();
+    JsonTree built(object == NULL ? cJSON_CreateObject() : NULL);
+    cJSON* answer = object != NULL ? parameters.get() : built.get();
     cJSON_AddItemToObject(answer, "serverIp", cJSON_CreateString(agent.vpnIpAddress.c_str()));
     cJSON_AddItemToObject(answer, "networkInterfaces", BuildInterfaceReport(agent));
     Answer(agent, id, "status=vpn-created&data=" + PrintJson(answer));
@@ -81,12 +80,12 @@ void CheckConnectionRequests(Agent& agent) {
     bool sawVpnCreated = false;
     JsonTree tree(ParseJson(reply));
     const cJSON* requests = cJSON_GetObjectItemCaseSensitive(tree.get(), "data");
-    const cJSON* request = nullptr;
+    const cJSON* request = NULL;
     if (cJSON_IsArray(requests)) {
         // One pass over the list: indexing each element would be quadratic.
         cJSON_ArrayForEach(request, requests) {
             if (!cJSON_IsObject(request)) continue;
-            std::int32_t id = 0;
+            int32 id = 0;
             std::string requestStatus, type, data;
             GetJsonId(request, "id", id);
             GetJsonString(request, "status", requestStatus);
@@ -110,7 +109,7 @@ void CheckConnectionRequests(Agent& agent) {
 void ResetVpn(Agent& agent) {
     StopVpn(agent, true);
     // The disconnected look comes back even when the hang-up failed.
-    if (agent.mainDialog != nullptr) {
+    if (agent.mainDialog != NULL) {
         agent.mainDialog->SetVpnIcon(false);
         agent.mainDialog->ShowVpnAddress("");
     }

@@ -14,32 +14,32 @@ namespace lumivo {
 
 namespace {
 
-constexpr unsigned long maxConnections = 10;
-constexpr int addressLooks = 3;
-constexpr unsigned addressWaitMs = 1000;
+const unsigned long maxConnections = 10;
+const int addressLooks = 3;
+const unsigned addressWaitMs = 1000;
 
 // The block's head: eight 32-bit words whatever the word size of the machine
 // that builds it; word 4 is the key's offset from the block's start.
-constexpr std::uint32_t configurationWords = 8;
-constexpr std::uint32_t keyOffset = configurationWords * sizeof(std::uint32_t);
-static_assert(keyOffset == 32, "the device-configuration head is 32 bytes on the board");
+const uint32 configurationWords = 8;
+const uint32 keyOffset = configurationWords * sizeof(uint32);
+// The head is 32 bytes on the board.
+enum { configurationHeadCheck = CompileCheck<(keyOffset == 32)>::holds };
 
-void AppendWord(std::vector<std::uint8_t>& block, std::uint32_t word) {
-    for (int shift = 0; shift < 32; shift += 8)
-        block.push_back(static_cast<std::uint8_t>(word >> shift));
+void AppendWord(std::vector<uint8>& block, uint32 word) {
+    for (int shift = 0; shift < 32; shift += 8) block.push_back(static_cast<uint8>(word >> shift));
 }
 
 // The key as UTF-16 code units, whatever the width of wchar_t.
-std::vector<std::uint16_t> ToUtf16(const std::wstring& text) {
-    std::vector<std::uint16_t> units;
-    for (wchar_t c : text) {
-        std::uint32_t code = static_cast<std::uint32_t>(c);
+std::vector<uint16> ToUtf16(const std::wstring& text) {
+    std::vector<uint16> units;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        uint32 code = static_cast<uint32>(text[i]);
         if (code > 0xFFFF) {
             code -= 0x10000;
-            units.push_back(static_cast<std::uint16_t>(0xD800 + (code >> 10)));
-            units.push_back(static_cast<std::uint16_t>(0xDC00 + (code & 0x3FF)));
+            units.push_back(static_cast<uint16>(0xD800 + (code >> 10)));
+            units.push_back(static_cast<uint16>(0xDC00 + (code & 0x3FF)));
         } else {
-            units.push_back(static_cast<std::uint16_t>(code));
+            units.push_back(static_cast<uint16>(code));
         }
     }
     return units;
@@ -54,38 +54,38 @@ bool FitsField(const std::wstring& value, std::size_t capacity, const char* name
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildDeviceConfiguration(const std::wstring& preSharedKey) {
-    const std::vector<std::uint16_t> key = ToUtf16(preSharedKey);
-    const std::uint32_t keyBytes = static_cast<std::uint32_t>(key.size() * 2);
-    std::vector<std::uint8_t> block;
+std::vector<uint8> BuildDeviceConfiguration(const std::wstring& preSharedKey) {
+    const std::vector<uint16> key = ToUtf16(preSharedKey);
+    const uint32 keyBytes = static_cast<uint32>(key.size() * 2);
+    std::vector<uint8> block;
     block.reserve(keyOffset + keyBytes);
-    for (std::uint32_t word : {1u, 2u, 0u, keyBytes, keyOffset, 0u, 0u, 32u})
-        AppendWord(block, word);
-    for (std::uint16_t unit : key) {
-        block.push_back(static_cast<std::uint8_t>(unit));
-        block.push_back(static_cast<std::uint8_t>(unit >> 8));
+    const uint32 head[configurationWords] = {1, 2, 0, keyBytes, keyOffset, 0, 0, 32};
+    for (uint32 i = 0; i < configurationWords; ++i) AppendWord(block, head[i]);
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        block.push_back(static_cast<uint8>(key[i]));
+        block.push_back(static_cast<uint8>(key[i] >> 8));
     }
     return block;
 }
 
-std::optional<RasConnHandle> FindVpnConnection(Agent& agent) {
+bool FindVpnConnection(Agent& agent, RasConnHandle& connection) {
     RasPort& ras = *agent.ports.ras;
     RasConn connections[maxConnections];
     unsigned long count = 0;
     if (ras.RasEnumConnections(connections, maxConnections, count) != 0) {
         Log("Could not enumerate RAS connections");
-        return std::nullopt;
+        return false;
     }
-    if (count == 0 || connections[0].hrasconn == nullptr) {
+    if (count == 0 || connections[0].hrasconn == NULL) {
         Log("No current connections");
-        return std::nullopt;
+        return false;
     }
     // Every listed connection is looked at, not only the first: a VPN listed
     // after another device's connection must still be found, or a stop would
     // report success while the VPN stays up.
     bool statusRead = false;
     for (unsigned long i = 0; i < count && i < maxConnections; ++i) {
-        if (connections[i].hrasconn == nullptr) continue;
+        if (connections[i].hrasconn == NULL) continue;
         RasConnStatus status;
         if (ras.RasGetConnectStatus(connections[i].hrasconn, status) != 0) {
             Log("Could not get RAS connection status");
@@ -93,16 +93,19 @@ std::optional<RasConnHandle> FindVpnConnection(Agent& agent) {
         }
         statusRead = true;
         // The connection's state is not examined: on the L2TP line it counts.
-        if (status.szDeviceName == vpnDeviceName) return connections[i].hrasconn;
+        if (status.szDeviceName == vpnDeviceName) {
+            connection = connections[i].hrasconn;
+            return true;
+        }
     }
     if (statusRead) Log("First RAS connection is not the corrupted one");
-    return std::nullopt;
+    return false;
 }
 
 bool DeleteVpnEntry(Agent& agent) {
     unsigned long result = agent.ports.ras->RasDeleteEntry(vpnEntryName);
     if (result == 0 || result == errorFileNotFound) return true;
-    Log("Error " + std::to_string(result) + " deleting VPN entry");
+    Log("Error " + UnsignedToText(result) + " deleting VPN entry");
     return false;
 }
 
@@ -112,10 +115,11 @@ bool StopVpn(Agent& agent, bool notifyService) {
         std::string reply;
         SendRequest(agent, "DELETE", "connections/disconnect-all", "", status, reply);
     }
-    if (std::optional<RasConnHandle> connection = FindVpnConnection(agent)) {
-        unsigned long result = agent.ports.ras->RasHangUp(*connection);
+    RasConnHandle connection = NULL;
+    if (FindVpnConnection(agent, connection)) {
+        unsigned long result = agent.ports.ras->RasHangUp(connection);
         if (result != 0 && result != errorInvalidParameter) {
-            Log("Error " + std::to_string(result) + " stopping VPN");
+            Log("Error " + UnsignedToText(result) + " stopping VPN");
             return false;
         }
     }
@@ -151,7 +155,7 @@ bool StartVpn(Agent& agent, std::string url, std::string username, std::string p
     unsigned long result =
         ras.RasSetEntryProperties(vpnEntryName, entry, BuildDeviceConfiguration(wideKey));
     if (result != 0) {
-        Log("Error " + std::to_string(result) + " creating VPN entry");
+        Log("Error " + UnsignedToText(result) + " creating VPN entry");
         return false;
     }
 
@@ -161,22 +165,23 @@ bool StartVpn(Agent& agent, std::string url, std::string username, std::string p
     params.szPassword = widePassword;
     params.szDomain = wideDomain;
     // The handle is not kept: the connection is found again by enumeration.
-    RasConnHandle connection = nullptr;
+    RasConnHandle connection = NULL;
     result = ras.RasDial(params, connection);
     // The entry lives only for the dial.
     DeleteVpnEntry(agent);
     if (result != 0) {
-        Log("Error " + std::to_string(result) + " starting VPN");
+        Log("Error " + UnsignedToText(result) + " starting VPN");
         StopVpn(agent, false);
         return false;
     }
 
     for (int attempt = 1; attempt <= addressLooks; ++attempt) {
-        if (std::optional<std::string> address = FindVpnAddress(agent)) {
-            agent.vpnIpAddress = *address;
+        std::string address;
+        if (FindVpnAddress(agent, address)) {
+            agent.vpnIpAddress = address;
             break;
         }
-        Log("Attempt " + std::to_string(attempt) + "/" + std::to_string(addressLooks));
+        Log("Attempt " + IntToText(attempt) + "/" + IntToText(addressLooks));
         agent.ports.system->Sleep(addressWaitMs);
     }
     if (agent.vpnIpAddress.empty()) {

@@ -7,16 +7,18 @@
 namespace lumivo {
 
 // What Replace did.
-enum class ReplaceOutcome {
-    replaced,     // the new file is in place, on the medium
-    failed,       // nothing changed: the old file (if any) is still there
-    notDurable,   // the new file is in place, but the swap may not survive a power loss
-    unsupported,  // the file system cannot replace in one step; nothing changed
+struct ReplaceOutcome {
+    enum Value {
+        replaced,    // the new file is in place, on the medium
+        failed,      // nothing changed: the old file (if any) is still there
+        notDurable,  // the new file is in place, but the swap may not survive a power loss
+        unsupported  // the file system cannot replace in one step; nothing changed
+    };
 };
 
 class FilePort {
 public:
-    virtual ~FilePort() = default;
+    virtual ~FilePort() {}
     // fopen of the file that a device path names; null when it cannot be opened.
     // Reading opens only a regular file. A file created for writing is
     // readable and writable by its owner only, and never through a link.
@@ -29,7 +31,7 @@ public:
     // Flushes an open file's buffers down to the medium (fflush, then fsync).
     virtual bool FlushToMedium(std::FILE* file) = 0;
     // Replaces the file at `to` by the one at `from` in one step, durably.
-    virtual ReplaceOutcome Replace(const std::string& from, const std::string& to) = 0;
+    virtual ReplaceOutcome::Value Replace(const std::string& from, const std::string& to) = 0;
     // Renames `from` to `to`, durably; fails when `to` exists.
     virtual bool Move(const std::string& from, const std::string& to) = 0;
     // Whether anything (a file, a folder, a link) has this name.

@@ -4,113 +4,115 @@
 // security flags, the send, the numeric status and chunked reads of the reply.
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
+
+#include "platform/portable.h"
 
 namespace lumivo {
 
-using InternetHandle = void*;
+typedef void* InternetHandle;
 
 // WinINet's numbers. Guarded, so that a Win32 adapter that includes the
 // platform's headers first keeps the platform's macros (same values).
 #ifndef INTERNET_OPEN_TYPE_DIRECT
-inline constexpr unsigned long INTERNET_OPEN_TYPE_DIRECT = 1;
+const unsigned long INTERNET_OPEN_TYPE_DIRECT = 1;
 #endif
 #ifndef INTERNET_SERVICE_HTTP
-inline constexpr unsigned long INTERNET_SERVICE_HTTP = 3;
+const unsigned long INTERNET_SERVICE_HTTP = 3;
 #endif
 #ifndef ICU_DECODE
-inline constexpr unsigned long ICU_DECODE = 0x10000000;
+const unsigned long ICU_DECODE = 0x10000000;
 #endif
 #ifndef INTERNET_FLAG_SECURE
-inline constexpr unsigned long INTERNET_FLAG_SECURE = 0x00800000;
+const unsigned long INTERNET_FLAG_SECURE = 0x00800000;
 #endif
 #ifndef INTERNET_FLAG_KEEP_CONNECTION
-inline constexpr unsigned long INTERNET_FLAG_KEEP_CONNECTION = 0x00400000;
+const unsigned long INTERNET_FLAG_KEEP_CONNECTION = 0x00400000;
 #endif
 #ifndef INTERNET_FLAG_IGNORE_CERT_DATE_INVALID
-inline constexpr unsigned long INTERNET_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
+const unsigned long INTERNET_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
 #endif
 #ifndef INTERNET_FLAG_IGNORE_CERT_CN_INVALID
-inline constexpr unsigned long INTERNET_FLAG_IGNORE_CERT_CN_INVALID = 0x00001000;
+const unsigned long INTERNET_FLAG_IGNORE_CERT_CN_INVALID = 0x00001000;
 #endif
 #ifndef INTERNET_OPTION_SECURITY_FLAGS
-inline constexpr unsigned long INTERNET_OPTION_SECURITY_FLAGS = 31;
+const unsigned long INTERNET_OPTION_SECURITY_FLAGS = 31;
 #endif
 #ifndef SECURITY_FLAG_SECURE
-inline constexpr unsigned long SECURITY_FLAG_SECURE = 0x00000001;
+const unsigned long SECURITY_FLAG_SECURE = 0x00000001;
 #endif
 #ifndef SECURITY_FLAG_IGNORE_UNKNOWN_CA
-inline constexpr unsigned long SECURITY_FLAG_IGNORE_UNKNOWN_CA = 0x00000100;
+const unsigned long SECURITY_FLAG_IGNORE_UNKNOWN_CA = 0x00000100;
 #endif
 #ifndef SECURITY_FLAG_IGNORE_CERT_CN_INVALID
-inline constexpr unsigned long SECURITY_FLAG_IGNORE_CERT_CN_INVALID = 0x00001000;
+const unsigned long SECURITY_FLAG_IGNORE_CERT_CN_INVALID = 0x00001000;
 #endif
 #ifndef SECURITY_FLAG_IGNORE_CERT_DATE_INVALID
-inline constexpr unsigned long SECURITY_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
+const unsigned long SECURITY_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
 #endif
 #ifndef HTTP_QUERY_STATUS_CODE
-inline constexpr unsigned long HTTP_QUERY_STATUS_CODE = 19;
+const unsigned long HTTP_QUERY_STATUS_CODE = 19;
 #endif
 #ifndef HTTP_QUERY_FLAG_NUMBER
-inline constexpr unsigned long HTTP_QUERY_FLAG_NUMBER = 0x20000000;
+const unsigned long HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 #endif
 #ifndef INTERNET_DEFAULT_HTTPS_PORT
-inline constexpr unsigned short INTERNET_DEFAULT_HTTPS_PORT = 443;
+const unsigned short INTERNET_DEFAULT_HTTPS_PORT = 443;
 #endif
 #ifndef INTERNET_DEFAULT_HTTP_PORT
-inline constexpr unsigned short INTERNET_DEFAULT_HTTP_PORT = 80;
+const unsigned short INTERNET_DEFAULT_HTTP_PORT = 80;
 #endif
 
 // A text length of "-1": the text is terminated.
-inline constexpr unsigned long kTerminatedText = static_cast<unsigned long>(-1);
+const unsigned long kTerminatedText = static_cast<unsigned long>(-1);
 
 // The most reply body bytes any request takes, 1 MiB. The largest reply a call
 // needs (a poll's list of requests) is a few kilobytes; a longer one is no
 // answer, like a reply cut short, so whoever answers cannot make the agent
 // hold more. The transport stops reading past it, and an adapter that buffers
 // the body itself keeps no more than this.
-inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
+const std::size_t kMaxReplyBytes = 1024 * 1024;
 
 // Last-error numbers of failed calls, from WinINet's own numbering, so that a
 // logged number means the same on every platform.
-inline constexpr unsigned long kErrorInvalidHandle = 6;         // ERROR_INVALID_HANDLE
-inline constexpr unsigned long kErrorNotEnoughMemory = 8;       // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr unsigned long kErrorInvalidParameter = 87;     // ERROR_INVALID_PARAMETER
-inline constexpr unsigned long kErrorInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
-inline constexpr unsigned long kInternetTimeout = 12002;        // ERROR_INTERNET_TIMEOUT
-inline constexpr unsigned long kInternetInternalError = 12004;  // ERROR_INTERNET_INTERNAL_ERROR
-inline constexpr unsigned long kInternetInvalidUrl = 12005;     // ERROR_INTERNET_INVALID_URL
-inline constexpr unsigned long kInternetUnrecognizedScheme = 12006;
-inline constexpr unsigned long kInternetNameNotResolved = 12007;
-inline constexpr unsigned long kInternetOperationCancelled = 12017;
-inline constexpr unsigned long kInternetIncorrectHandleState = 12019;
-inline constexpr unsigned long kInternetCannotConnect = 12029;
-inline constexpr unsigned long kInternetConnectionAborted = 12030;
-inline constexpr unsigned long kInternetConnectionReset = 12031;
-inline constexpr unsigned long kInternetCertDateInvalid = 12037;
-inline constexpr unsigned long kInternetCertCnInvalid = 12038;
-inline constexpr unsigned long kInternetInvalidCa = 12045;
-inline constexpr unsigned long kInternetCertErrors = 12055;  // ERROR_INTERNET_SEC_CERT_ERRORS
-inline constexpr unsigned long kHttpHeaderNotFound = 12150;
-inline constexpr unsigned long kHttpInvalidServerResponse = 12152;
-inline constexpr unsigned long kInternetSecureChannelError = 12157;
-inline constexpr unsigned long kInternetCertRevoked = 12170;
+const unsigned long kErrorInvalidHandle = 6;         // ERROR_INVALID_HANDLE
+const unsigned long kErrorNotEnoughMemory = 8;       // ERROR_NOT_ENOUGH_MEMORY
+const unsigned long kErrorInvalidParameter = 87;     // ERROR_INVALID_PARAMETER
+const unsigned long kErrorInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
+const unsigned long kInternetTimeout = 12002;        // ERROR_INTERNET_TIMEOUT
+const unsigned long kInternetInternalError = 12004;  // ERROR_INTERNET_INTERNAL_ERROR
+const unsigned long kInternetInvalidUrl = 12005;     // ERROR_INTERNET_INVALID_URL
+const unsigned long kInternetUnrecognizedScheme = 12006;
+const unsigned long kInternetNameNotResolved = 12007;
+const unsigned long kInternetOperationCancelled = 12017;
+const unsigned long kInternetIncorrectHandleState = 12019;
+const unsigned long kInternetCannotConnect = 12029;
+const unsigned long kInternetConnectionAborted = 12030;
+const unsigned long kInternetConnectionReset = 12031;
+const unsigned long kInternetCertDateInvalid = 12037;
+const unsigned long kInternetCertCnInvalid = 12038;
+const unsigned long kInternetInvalidCa = 12045;
+const unsigned long kInternetCertErrors = 12055;  // ERROR_INTERNET_SEC_CERT_ERRORS
+const unsigned long kHttpHeaderNotFound = 12150;
+const unsigned long kHttpInvalidServerResponse = 12152;
+const unsigned long kInternetSecureChannelError = 12157;
+const unsigned long kInternetCertRevoked = 12170;
 
 // The parts of a URL that InternetCrackUrlW is asked for. A capacity of 0
 // means the part is not asked for; otherwise the part, its terminator
 // included, must fit in that many wide characters.
 struct UrlComponents {
+    UrlComponents() : hostNameCapacity(0), port(0), urlPathCapacity(0) {}
     std::wstring hostName;
-    unsigned long hostNameCapacity = 0;
-    unsigned short port = 0;
+    unsigned long hostNameCapacity;
+    unsigned short port;
     std::wstring urlPath;
-    unsigned long urlPathCapacity = 0;
+    unsigned long urlPathCapacity;
 };
 
 class InternetPort {
   public:
-    virtual ~InternetPort() = default;
+    virtual ~InternetPort() {}
 
     // InternetOpenW; null on failure. Null texts stand for the calls' null pointers.
     virtual InternetHandle InternetOpen(const std::wstring& userAgent, unsigned long accessType,
@@ -123,13 +125,13 @@ class InternetPort {
     virtual InternetHandle InternetConnect(InternetHandle session, const std::wstring& serverName,
                                            unsigned short serverPort, const wchar_t* userName,
                                            const wchar_t* password, unsigned long service,
-                                           unsigned long flags, std::uintptr_t context) = 0;
+                                           unsigned long flags, uintptr context) = 0;
     // HttpOpenRequestW; null on failure.
     virtual InternetHandle HttpOpenRequest(InternetHandle connection, const std::wstring& verb,
                                            const std::wstring& objectName, const wchar_t* version,
                                            const wchar_t* referrer,
                                            const wchar_t* const* acceptTypes, unsigned long flags,
-                                           std::uintptr_t context) = 0;
+                                           uintptr context) = 0;
     // InternetQueryOptionW / InternetSetOptionW: bufferLength in bytes.
     virtual bool InternetQueryOption(InternetHandle handle, unsigned long option, void* buffer,
                                      unsigned long& bufferLength) = 0;

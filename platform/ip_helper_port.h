@@ -22,19 +22,19 @@ struct AdapterInfo {
 };
 
 // The adapters in the platform's order.
-using AdapterList = std::vector<AdapterInfo>;
+typedef std::vector<AdapterInfo> AdapterList;
 
 // Bytes one adapter record takes on the target platform.
-inline constexpr unsigned long adapterRecordSize = 648;
+const unsigned long adapterRecordSize = 648;
 
 // Result codes, with the platform's numbers (named apart from the platform
 // headers' macros so that both can be included together).
-inline constexpr unsigned long errorBufferOverflow = 111;  // ERROR_BUFFER_OVERFLOW
-inline constexpr unsigned long errorNoData = 232;          // ERROR_NO_DATA
+const unsigned long errorBufferOverflow = 111;  // ERROR_BUFFER_OVERFLOW
+const unsigned long errorNoData = 232;          // ERROR_NO_DATA
 
 class IpHelperPort {
   public:
-    virtual ~IpHelperPort() = default;
+    virtual ~IpHelperPort() {}
 
     // GetAdaptersInfo: with room for `size` bytes, fills `list` and gives 0
     // when the whole list fits; otherwise gives errorBufferOverflow and sets

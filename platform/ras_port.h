@@ -5,55 +5,58 @@
 // copies the results back.
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/portable.h"
+
 namespace lumivo {
 
-using RasConnHandle = void*;
+typedef void* RasConnHandle;
 
 // Field capacities in characters, terminator excluded. A text longer than
 // its field is refused with errorInvalidParameter, never cut.
-inline constexpr std::size_t rasMaxEntryName = 20;
-inline constexpr std::size_t rasMaxPhoneNumber = 128;
-inline constexpr std::size_t rasMaxDeviceType = 16;
-inline constexpr std::size_t rasMaxDeviceName = 128;
-inline constexpr std::size_t rasMaxUserName = 256;
-inline constexpr std::size_t rasMaxPassword = 256;
-inline constexpr std::size_t rasMaxDomain = 15;
+const std::size_t rasMaxEntryName = 20;
+const std::size_t rasMaxPhoneNumber = 128;
+const std::size_t rasMaxDeviceType = 16;
+const std::size_t rasMaxDeviceName = 128;
+const std::size_t rasMaxUserName = 256;
+const std::size_t rasMaxPassword = 256;
+const std::size_t rasMaxDomain = 15;
 
 // Result codes, with the platform's numbers (named apart from the platform
 // headers' macros so that both can be included together).
-inline constexpr unsigned long errorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
-inline constexpr unsigned long errorInvalidHandle = 6;      // ERROR_INVALID_HANDLE
-inline constexpr unsigned long errorInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
-inline constexpr unsigned long errorPortAlreadyOpen = 602;  // ERROR_PORT_ALREADY_OPEN
-inline constexpr unsigned long errorBufferTooSmall = 603;   // ERROR_BUFFER_TOO_SMALL
-inline constexpr unsigned long errorCannotFindPhonebookEntry =
-    623;  // ERROR_CANNOT_FIND_PHONEBOOK_ENTRY
+const unsigned long errorFileNotFound = 2;                // ERROR_FILE_NOT_FOUND
+const unsigned long errorInvalidHandle = 6;               // ERROR_INVALID_HANDLE
+const unsigned long errorInvalidParameter = 87;           // ERROR_INVALID_PARAMETER
+const unsigned long errorPortAlreadyOpen = 602;           // ERROR_PORT_ALREADY_OPEN
+const unsigned long errorBufferTooSmall = 603;            // ERROR_BUFFER_TOO_SMALL
+const unsigned long errorCannotFindPhonebookEntry = 623;  // ERROR_CANNOT_FIND_PHONEBOOK_ENTRY
 
 // RASENTRY option bits that forbid PAP, MS-CHAP and EAP.
-inline constexpr std::uint32_t raseoProhibitPap = 0x00040000;     // RASEO_ProhibitPAP
-inline constexpr std::uint32_t raseoProhibitMsChap = 0x00100000;  // RASEO_ProhibitMsCHAP
-inline constexpr std::uint32_t raseoProhibitEap = 0x00400000;     // RASEO_ProhibitEAP
+const uint32 raseoProhibitPap = 0x00040000;     // RASEO_ProhibitPAP
+const uint32 raseoProhibitMsChap = 0x00100000;  // RASEO_ProhibitMsCHAP
+const uint32 raseoProhibitEap = 0x00400000;     // RASEO_ProhibitEAP
 
 // RASCONN: the fields the core reads.
 struct RasConn {
-    RasConnHandle hrasconn = nullptr;
+    RasConn() : hrasconn(NULL) {}
+    RasConnHandle hrasconn;
 };
 
 // RASCONNSTATUS: the fields the core reads.
 struct RasConnStatus {
-    unsigned rasconnstate = 0;
-    unsigned long dwError = 0;
+    RasConnStatus() : rasconnstate(0), dwError(0) {}
+    unsigned rasconnstate;
+    unsigned long dwError;
     std::wstring szDeviceType;
     std::wstring szDeviceName;
 };
 
 // RASENTRY: the fields the core sets; every other field is zero.
 struct RasEntry {
-    std::uint32_t dwfOptions = 0;
+    RasEntry() : dwfOptions(0) {}
+    uint32 dwfOptions;
     std::wstring szLocalPhoneNumber;
     std::wstring szDeviceType;
     std::wstring szDeviceName;
@@ -70,7 +73,7 @@ struct RasDialParams {
 
 class RasPort {
   public:
-    virtual ~RasPort() = default;
+    virtual ~RasPort() {}
 
     // RasEnumConnections with room for `capacity` records: 0 with `count`
     // records filled in, or errorBufferTooSmall when more are up.
@@ -86,7 +89,7 @@ class RasPort {
     // RasSetEntryProperties with the entry and the device-configuration block.
     virtual unsigned long RasSetEntryProperties(const std::wstring& entryName,
                                                 const RasEntry& entry,
-                                                const std::vector<std::uint8_t>& deviceInfo) = 0;
+                                                const std::vector<uint8>& deviceInfo) = 0;
     // RasDial, synchronous (notifier type 0xFFFFFFFF, no notifier): returns
     // once the connection is up or has failed. `connection` gets the handle,
     // also on failure when the platform made one. errorPortAlreadyOpen when

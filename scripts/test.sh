@@ -26,3 +26,9 @@ cmake --build --preset arm32
 ctest --preset arm32
 cmake --preset win32-i686
 cmake --build --preset win32-i686
+
+# The board itself, compile-only: every source of the board's code for
+# Windows Embedded Compact 7 on ARM, as C++03 against the stand-in headers
+# (platform/win32/ce7), with the Compact size checks.
+cmake --preset wince
+cmake --build --preset wince

@@ -2,33 +2,29 @@
 
 namespace lumivo {
 
-CDialog::CDialog(Agent& agent, int templateId) : agent_(agent), templateId_(templateId) {}
+CDialog::CDialog(Agent& agent, int templateId)
+    : agent_(agent), templateId_(templateId), window_(NULL), destroying_(false) {}
 
 CDialog::~CDialog() {
     // The derived part is gone already: messages sent while the window goes
     // away must not reach it.
     destroying_ = true;
-    if (window_ != nullptr && agent_.ports.ui != nullptr) Ui().DestroyWindow(window_);
+    if (window_ != NULL && agent_.ports.ui != NULL) Ui().DestroyWindow(window_);
 }
 
 bool CDialog::Create(WindowHandle parent) {
-    if (agent_.ports.ui == nullptr) return false;
-    WindowHandle made =
-        Ui().CreateDialogParam(templateId_, parent,
-                               [this](WindowHandle window, unsigned message, std::uintptr_t wParam,
-                                      std::intptr_t lParam, std::intptr_t& result) {
-                                   return Procedure(window, message, wParam, lParam, result);
-                               });
+    if (agent_.ports.ui == NULL) return false;
+    WindowHandle made = Ui().CreateDialogParam(templateId_, parent, *this);
     window_ = made;
-    return made != nullptr;
+    return made != NULL;
 }
 
-bool CDialog::Procedure(WindowHandle window, unsigned message, std::uintptr_t wParam,
-                        std::intptr_t lParam, std::intptr_t& result) {
+bool CDialog::HandleMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam,
+                            intptr& result) {
     if (destroying_) return false;
     // The first messages, WM_INITDIALOG among them, come before
     // CreateDialogParam has returned the handle.
-    if (window_ == nullptr) window_ = window;
+    if (window_ == NULL) window_ = window;
     if (message == WM_INITDIALOG) {
         result = OnInitDialog() ? 1 : 0;
         return true;
@@ -36,7 +32,7 @@ bool CDialog::Procedure(WindowHandle window, unsigned message, std::uintptr_t wP
     return OnMessage(message, wParam, lParam, result);
 }
 
-bool CDialog::OnMessage(unsigned, std::uintptr_t, std::intptr_t, std::intptr_t&) { return false; }
+bool CDialog::OnMessage(unsigned, uintptr, intptr, intptr&) { return false; }
 
 WindowHandle CDialog::Item(int id) const { return Ui().GetDlgItem(window_, id); }
 
@@ -47,7 +43,7 @@ void CDialog::SetItemText(int id, const std::string& narrowText) const {
 void CDialog::EnableItem(int id, bool enable) const { Ui().EnableWindow(Item(id), enable); }
 
 bool CDialog::IsItemChecked(int id) const {
-    return Ui().SendMessage(Item(id), BM_GETCHECK, 0, 0) == static_cast<std::intptr_t>(BST_CHECKED);
+    return Ui().SendMessage(Item(id), BM_GETCHECK, 0, 0) == static_cast<intptr>(BST_CHECKED);
 }
 
 void CDialog::SetItemCheck(int id, bool checked) const {

@@ -5,20 +5,19 @@
 // own messages to member functions.
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "base/agent.h"
+#include "platform/portable.h"
 #include "platform/ui_port.h"
 
 namespace lumivo {
 
-class CDialog {
+// The dialog is its window's procedure, so it lives as long as its window.
+class CDialog : private WindowProcedure, private NonCopyable {
   public:
     CDialog(Agent& agent, int templateId);
     virtual ~CDialog();
-    CDialog(const CDialog&) = delete;
-    CDialog& operator=(const CDialog&) = delete;
 
     // Makes the window from the template, hidden unless the template says
     // otherwise; the initialisation runs before this returns. False when the
@@ -32,8 +31,7 @@ class CDialog {
     virtual bool OnInitDialog() { return true; }
     // The class's message map: true when the message was handled, with the
     // answer to the sender in `result`.
-    virtual bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                           std::intptr_t& result);
+    virtual bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
     UiPort& Ui() const { return *agent_.ports.ui; }
     WindowHandle Item(int id) const;
@@ -45,12 +43,12 @@ class CDialog {
     Agent& agent_;
 
   private:
-    bool Procedure(WindowHandle window, unsigned message, std::uintptr_t wParam,
-                   std::intptr_t lParam, std::intptr_t& result);
+    bool HandleMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam,
+                       intptr& result);
 
     int templateId_;
-    WindowHandle window_ = nullptr;
-    bool destroying_ = false;
+    WindowHandle window_;
+    bool destroying_;
 };
 
 // One line of a message map. For WM_COMMAND, `id` and `code` are the low and
@@ -61,22 +59,23 @@ struct MessageMapEntry {
     unsigned message;
     int id;
     unsigned code;
-    std::intptr_t (T::*handler)(std::uintptr_t wParam, std::intptr_t lParam);
+    intptr (T::*handler)(uintptr wParam, intptr lParam);
 };
 
 // Runs the first entry of `map` that matches the message.
 template <class T, std::size_t N>
 bool DispatchMessageMap(T& target, const MessageMapEntry<T> (&map)[N], unsigned message,
-                        std::uintptr_t wParam, std::intptr_t lParam, std::intptr_t& result) {
-    for (const MessageMapEntry<T>& entry : map) {
+                        uintptr wParam, intptr lParam, intptr& result) {
+    for (std::size_t i = 0; i < N; ++i) {
+        const MessageMapEntry<T>& entry = map[i];
         if (entry.message != message) continue;
         if (message == WM_COMMAND &&
             (LoWord(wParam) != static_cast<unsigned>(entry.id) || HiWord(wParam) != entry.code)) {
             continue;
         }
         if (message == WM_NOTIFY) {
-            const auto* header = reinterpret_cast<const NotifyHeader*>(lParam);
-            if (header == nullptr || header->idFrom != static_cast<std::uintptr_t>(entry.id) ||
+            const NotifyHeader* header = reinterpret_cast<const NotifyHeader*>(lParam);
+            if (header == NULL || header->idFrom != static_cast<uintptr>(entry.id) ||
                 header->code != entry.code) {
                 continue;
             }

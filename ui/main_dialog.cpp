@@ -3,27 +3,27 @@
 #include "base/constants.h"
 #include "base/text.h"
 
-#include <utility>
-
 namespace lumivo {
 
 CMainDialog::CMainDialog(Agent& agent, std::string title)
     : CDialog(agent, IDD_MAIN),
+      windowIcon(NULL),
       title(ToWide(title)),
       trayIcon(agent),
+      tabControl(NULL),
       generalPage(agent),
       optionsPage(agent),
       aboutPage(agent) {
-    if (agent.ports.ui != nullptr) windowIcon = Ui().LoadIcon(IDI_NORMAL);
+    if (agent.ports.ui != NULL) windowIcon = Ui().LoadIcon(IDI_NORMAL);
 }
 
-bool CMainDialog::Create() { return CDialog::Create(nullptr); }
+bool CMainDialog::Create() { return CDialog::Create(NULL); }
 
 bool CMainDialog::OnInitDialog() {
     UiPort& ui = Ui();
     WindowHandle self = GetSafeHwnd();
-    ui.SendMessage(self, WM_SETICON, ICON_BIG, reinterpret_cast<std::intptr_t>(windowIcon));
-    ui.SendMessage(self, WM_SETICON, ICON_SMALL, reinterpret_cast<std::intptr_t>(windowIcon));
+    ui.SendMessage(self, WM_SETICON, ICON_BIG, reinterpret_cast<intptr>(windowIcon));
+    ui.SendMessage(self, WM_SETICON, ICON_SMALL, reinterpret_cast<intptr>(windowIcon));
     // A second copy of the agent finds this window by this exact title.
     ui.SetWindowText(self, title);
 
@@ -48,22 +48,21 @@ bool CMainDialog::OnInitDialog() {
         TabItem item;
         item.mask = TCIF_TEXT | TCIF_PARAM;
         item.pszText = &text[0];
-        item.lParam = reinterpret_cast<std::intptr_t>(&page);
-        ui.SendMessage(tabControl, TCM_INSERTITEMW, static_cast<std::uintptr_t>(i),
-                       reinterpret_cast<std::intptr_t>(&item));
+        item.lParam = reinterpret_cast<intptr>(&page);
+        ui.SendMessage(tabControl, TCM_INSERTITEMW, static_cast<uintptr>(i),
+                       reinterpret_cast<intptr>(&item));
 
         // Every page goes right under the tab row, at the first tab's left edge.
         Rect rect;
-        ui.SendMessage(tabControl, TCM_GETITEMRECT, 0, reinterpret_cast<std::intptr_t>(&rect));
-        ui.SetWindowPos(page.GetSafeHwnd(), nullptr, rect.left, rect.bottom + 1, 0, 0,
+        ui.SendMessage(tabControl, TCM_GETITEMRECT, 0, reinterpret_cast<intptr>(&rect));
+        ui.SetWindowPos(page.GetSafeHwnd(), NULL, rect.left, rect.bottom + 1, 0, 0,
                         SWP_NOSIZE | SWP_NOZORDER);
         ui.ShowWindow(page.GetSafeHwnd(), i == 0 ? SW_SHOW : SW_HIDE);
     }
     return true;
 }
 
-bool CMainDialog::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                            std::intptr_t& result) {
+bool CMainDialog::OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result) {
     static const MessageMapEntry<CMainDialog> map[] = {
         {WM_COMMAND, IDCANCEL, BN_CLICKED, &CMainDialog::OnQuitConfirmation},
         {WM_COMMAND, IDOK, BN_CLICKED, &CMainDialog::OnHide},
@@ -79,12 +78,12 @@ bool CMainDialog::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr
 void CMainDialog::ShowGui() {
     UiPort& ui = Ui();
     WindowHandle self = GetSafeHwnd();
-    ui.SetWindowPos(self, nullptr, 0, 0, dialogWidth, dialogHeight, SWP_NOZORDER);
+    ui.SetWindowPos(self, NULL, 0, 0, dialogWidth, dialogHeight, SWP_NOZORDER);
     Rect rect;
     ui.GetWindowRect(self, rect);
     const int x = (ui.GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;
     const int y = (ui.GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
-    ui.SetWindowPos(self, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ui.SetWindowPos(self, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SelectPage(0);
     ui.SendMessage(tabControl, TCM_SETCURSEL, 0, 0);
     if (!ui.IsWindowVisible(self)) ui.ShowWindow(self, SW_SHOW);
@@ -99,7 +98,7 @@ void CMainDialog::SelectPage(int index) {
     }
 }
 
-void CMainDialog::ShowVpnAddress(std::string text) { generalPage.ShowVpnAddress(std::move(text)); }
+void CMainDialog::ShowVpnAddress(std::string text) { generalPage.ShowVpnAddress(text); }
 
 bool CMainDialog::SetVpnIcon(bool vpnUp) {
     return trayIcon.ChangeTrayIcon(Ui().LoadIcon(vpnUp ? IDI_VPN : IDI_NORMAL));
@@ -110,7 +109,7 @@ void CMainDialog::Quit() {
     agent_.ports.system->PostQuitMessage(0);
 }
 
-std::intptr_t CMainDialog::OnQuitConfirmation(std::uintptr_t, std::intptr_t) {
+intptr CMainDialog::OnQuitConfirmation(uintptr, intptr) {
     const int answer =
         agent_.ports.system->MessageBox(GetSafeHwnd(), L"Are you sure you want to quit?",
                                         ToWide(productName), MB_YESNO | MB_ICONEXCLAMATION);
@@ -118,33 +117,33 @@ std::intptr_t CMainDialog::OnQuitConfirmation(std::uintptr_t, std::intptr_t) {
     return 0;
 }
 
-std::intptr_t CMainDialog::OnHide(std::uintptr_t, std::intptr_t) {
+intptr CMainDialog::OnHide(uintptr, intptr) {
     Ui().ShowWindow(GetSafeHwnd(), SW_HIDE);
     return 0;
 }
 
-std::intptr_t CMainDialog::OnAppExit(std::uintptr_t, std::intptr_t) {
+intptr CMainDialog::OnAppExit(uintptr, intptr) {
     Quit();
     return 0;
 }
 
-std::intptr_t CMainDialog::OnTrayNotify(std::uintptr_t, std::intptr_t lParam) {
-    if (LoWord(static_cast<std::uintptr_t>(lParam)) != WM_LBUTTONUP) return 0;
+intptr CMainDialog::OnTrayNotify(uintptr, intptr lParam) {
+    if (LoWord(static_cast<uintptr>(lParam)) != WM_LBUTTONUP) return 0;
     ShowGui();
     return 1;
 }
 
-std::intptr_t CMainDialog::OnShowGui(std::uintptr_t, std::intptr_t) {
+intptr CMainDialog::OnShowGui(uintptr, intptr) {
     ShowGui();
     return 1;
 }
 
-std::intptr_t CMainDialog::OnVpnDisconnected(std::uintptr_t, std::intptr_t) {
+intptr CMainDialog::OnVpnDisconnected(uintptr, intptr) {
     SetVpnIcon(false);
     return 1;
 }
 
-std::intptr_t CMainDialog::OnTabSelChange(std::uintptr_t, std::intptr_t) {
+intptr CMainDialog::OnTabSelChange(uintptr, intptr) {
     SelectPage(static_cast<int>(Ui().SendMessage(tabControl, TCM_GETCURSEL, 0, 0)));
     return 0;
 }

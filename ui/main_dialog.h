@@ -3,7 +3,6 @@
 // three pages, the owner of the tray icon, and the target of the agent's own
 // window messages. Created hidden at start-up and kept for the whole run.
 
-#include <cstdint>
 #include <string>
 
 #include "base/agent.h"
@@ -17,7 +16,6 @@ namespace lumivo {
 class CMainDialog : public CDialog, public MainDialogView {
   public:
     CMainDialog(Agent& agent, std::string title);
-    ~CMainDialog() override = default;
 
     // Modeless, hidden, from dialog resource 802, without a parent.
     bool Create();
@@ -27,33 +25,31 @@ class CMainDialog : public CDialog, public MainDialogView {
     // Shows the page with tab index `index` and hides the others.
     void SelectPage(int index);
 
-    void ShowVpnAddress(std::string text) override;
-    bool SetVpnIcon(bool vpnUp) override;
+    void ShowVpnAddress(std::string text);
+    bool SetVpnIcon(bool vpnUp);
 
     CSystemTray& Tray() { return trayIcon; }
 
-    static constexpr int dialogWidth = 480;
-    static constexpr int dialogHeight = 272;
+    enum { dialogWidth = 480, dialogHeight = 272 };
 
   protected:
-    bool OnInitDialog() override;
-    bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                   std::intptr_t& result) override;
+    bool OnInitDialog();
+    bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
   private:
-    std::intptr_t OnQuitConfirmation(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t OnHide(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t OnAppExit(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t OnTrayNotify(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t OnShowGui(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t OnVpnDisconnected(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t OnTabSelChange(std::uintptr_t wParam, std::intptr_t lParam);
+    intptr OnQuitConfirmation(uintptr wParam, intptr lParam);
+    intptr OnHide(uintptr wParam, intptr lParam);
+    intptr OnAppExit(uintptr wParam, intptr lParam);
+    intptr OnTrayNotify(uintptr wParam, intptr lParam);
+    intptr OnShowGui(uintptr wParam, intptr lParam);
+    intptr OnVpnDisconnected(uintptr wParam, intptr lParam);
+    intptr OnTabSelChange(uintptr wParam, intptr lParam);
     void Quit();
 
-    IconHandle windowIcon = nullptr;
+    IconHandle windowIcon;
     std::wstring title;
     CSystemTray trayIcon;
-    WindowHandle tabControl = nullptr;
+    WindowHandle tabControl;
     CTabGeneral generalPage;
     CTabOptions optionsPage;
     CTabAbout aboutPage;

@@ -10,15 +10,15 @@ const wchar_t* const trayWindowClass = L"CSystemTray";
 
 }  // namespace
 
-void CopyTrayTip(const std::wstring& text, char16_t (&tip)[notifyTipUnits]) {
-    std::vector<char16_t> units;
-    for (wchar_t c : text) {
-        const auto code = static_cast<std::uint32_t>(c);
+void CopyTrayTip(const std::wstring& text, uint16 (&tip)[notifyTipUnits]) {
+    std::vector<uint16> units;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const uint32 code = static_cast<uint32>(text[i]);
         if (code > 0xFFFF && code <= 0x10FFFF) {  // a 32-bit wide character
-            units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+            units.push_back(static_cast<uint16>(0xD800 + ((code - 0x10000) >> 10)));
+            units.push_back(static_cast<uint16>(0xDC00 + ((code - 0x10000) & 0x3FF)));
         } else {
-            units.push_back(static_cast<char16_t>(code));
+            units.push_back(static_cast<uint16>(code));
         }
     }
     std::size_t count = units.size() < notifyTipUnits - 1 ? units.size() : notifyTipUnits - 1;
@@ -27,35 +27,31 @@ void CopyTrayTip(const std::wstring& text, char16_t (&tip)[notifyTipUnits]) {
         units[count - 1] <= 0xDBFF) {
         --count;
     }
-    for (std::size_t i = 0; i < notifyTipUnits; ++i) tip[i] = i < count ? units[i] : u'\0';
+    for (std::size_t i = 0; i < notifyTipUnits; ++i) tip[i] = i < count ? units[i] : 0;
 }
 
-CSystemTray::CSystemTray(Agent& agent) : agent_(agent) {}
+CSystemTray::CSystemTray(Agent& agent)
+    : agent_(agent), window_(NULL), created(false), hidden(true), removed(true), addFlags(0) {}
 
 CSystemTray::~CSystemTray() {
     RemoveTrayIcon();
-    if (window_ != nullptr) agent_.ports.ui->DestroyWindow(window_);
+    if (window_ != NULL) agent_.ports.ui->DestroyWindow(window_);
 }
 
 bool CSystemTray::AddTrayIcon(WindowHandle owner, unsigned callbackMessage, const std::wstring& tip,
-                              IconHandle icon, std::uint32_t id) {
+                              IconHandle icon, uint32 id) {
     UiPort& ui = *agent_.ports.ui;
     created = true;
 
     // A class registered by an earlier tray object is there already.
     ui.RegisterClass(trayWindowClass);
-    if (window_ == nullptr) {
-        window_ =
-            ui.CreateWindowEx(0, trayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                              [this](WindowHandle window, unsigned message, std::uintptr_t wParam,
-                                     std::intptr_t lParam, std::intptr_t& result) {
-                                  return Procedure(window, message, wParam, lParam, result);
-                              });
+    if (window_ == NULL) {
+        window_ = ui.CreateWindowEx(0, trayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, NULL, *this);
     }
 
     notifyData = NotifyIconData();
     notifyData.cbSize = notifyIconDataSize;
-    notifyData.hWnd = owner != nullptr ? owner : window_;
+    notifyData.hWnd = owner != NULL ? owner : window_;
     notifyData.uID = id;
     notifyData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     notifyData.uCallbackMessage = callbackMessage;
@@ -86,16 +82,16 @@ bool CSystemTray::RemoveTrayIcon() {
     return true;
 }
 
-std::intptr_t CSystemTray::OnTaskbarRestart() {
+intptr CSystemTray::OnTaskbarRestart() {
     if (hidden) return 0;
     notifyData.uFlags = addFlags;
     hidden = !agent_.ports.ui->ShellNotifyIcon(NIM_ADD, notifyData);
     return 0;
 }
 
-bool CSystemTray::Procedure(WindowHandle window, unsigned message, std::uintptr_t, std::intptr_t,
-                            std::intptr_t& result) {
-    if (window_ == nullptr) window_ = window;
+bool CSystemTray::HandleMessage(WindowHandle window, unsigned message, uintptr, intptr,
+                                intptr& result) {
+    if (window_ == NULL) window_ = window;
     if (message != 0 && message == agent_.taskbarCreatedMessage) {
         result = OnTaskbarRestart();
         return true;

@@ -3,30 +3,29 @@
 // its image changed on request, deleted on quit, and added again when the
 // shell announces that the taskbar was re-created.
 
-#include <cstdint>
 #include <string>
 
 #include "base/agent.h"
+#include "platform/portable.h"
 #include "platform/ui_port.h"
 
 namespace lumivo {
 
-class CSystemTray {
+// The tray object is its hidden window's procedure.
+class CSystemTray : private WindowProcedure, private NonCopyable {
   public:
     explicit CSystemTray(Agent& agent);
     ~CSystemTray();
-    CSystemTray(const CSystemTray&) = delete;
-    CSystemTray& operator=(const CSystemTray&) = delete;
 
     // `owner` receives the callback message; without one the tray's own
     // hidden window does.
     bool AddTrayIcon(WindowHandle owner, unsigned callbackMessage, const std::wstring& tip,
-                     IconHandle icon, std::uint32_t id);
+                     IconHandle icon, uint32 id);
     bool ChangeTrayIcon(IconHandle icon);
     bool RemoveTrayIcon();
 
     // The shell has re-created the taskbar, and with it lost every icon.
-    std::intptr_t OnTaskbarRestart();
+    intptr OnTaskbarRestart();
 
     const NotifyIconData& Data() const { return notifyData; }
     bool IsCreated() const { return created; }
@@ -35,20 +34,20 @@ class CSystemTray {
     WindowHandle GetSafeHwnd() const { return window_; }
 
   private:
-    bool Procedure(WindowHandle window, unsigned message, std::uintptr_t wParam,
-                   std::intptr_t lParam, std::intptr_t& result);
+    bool HandleMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam,
+                       intptr& result);
 
     Agent& agent_;
-    WindowHandle window_ = nullptr;
-    NotifyIconData notifyData{};
-    bool created = false;
-    bool hidden = true;
-    bool removed = true;
-    std::uint32_t addFlags = 0;
+    WindowHandle window_;
+    NotifyIconData notifyData;
+    bool created;
+    bool hidden;
+    bool removed;
+    uint32 addFlags;
 };
 
 // Fills `tip` with at most 63 UTF-16 units of `text` and a terminating zero;
 // a character is never cut in half.
-void CopyTrayTip(const std::wstring& text, char16_t (&tip)[notifyTipUnits]);
+void CopyTrayTip(const std::wstring& text, uint16 (&tip)[notifyTipUnits]);
 
 }  // namespace lumivo

@@ -16,8 +16,7 @@ bool CTabGeneral::OnInitDialog() {
     return true;
 }
 
-bool CTabGeneral::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                            std::intptr_t& result) {
+bool CTabGeneral::OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result) {
     static const MessageMapEntry<CTabGeneral> map[] = {
         {WM_COMMAND, IDC_DISCONNECT_ALL, BN_CLICKED, &CTabGeneral::OnDisconnectAll},
     };
@@ -30,7 +29,7 @@ void CTabGeneral::ShowVpnAddress(std::string text) {
     EnableItem(IDC_DISCONNECT_ALL, connected);
 }
 
-std::intptr_t CTabGeneral::OnDisconnectAll(std::uintptr_t, std::intptr_t) {
+intptr CTabGeneral::OnDisconnectAll(uintptr, intptr) {
     // A failed hang-up keeps the connected look so the user can try again.
     if (!StopVpn(agent_, true)) return 0;
     // The page sits in the tab control, which sits in the main dialog.
@@ -52,8 +51,7 @@ bool CTabOptions::OnInitDialog() {
     return true;
 }
 
-bool CTabOptions::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                            std::intptr_t& result) {
+bool CTabOptions::OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result) {
     static const MessageMapEntry<CTabOptions> map[] = {
         {WM_COMMAND, IDC_CONNECTIONS_ENABLED, BN_CLICKED, &CTabOptions::OnOptionChanged},
         {WM_COMMAND, IDC_VPN_ENABLED, BN_CLICKED, &CTabOptions::OnOptionChanged},
@@ -63,12 +61,12 @@ bool CTabOptions::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr
     return DispatchMessageMap(*this, map, message, wParam, lParam, result);
 }
 
-std::intptr_t CTabOptions::OnOptionChanged(std::uintptr_t, std::intptr_t) {
+intptr CTabOptions::OnOptionChanged(uintptr, intptr) {
     EnableItem(IDC_SAVE, true);
     return 0;
 }
 
-std::intptr_t CTabOptions::OnSave(std::uintptr_t, std::intptr_t) {
+intptr CTabOptions::OnSave(uintptr, intptr) {
     agent_.settings.connectionsEnabled = IsItemChecked(IDC_CONNECTIONS_ENABLED);
     agent_.settings.vpnEnabled = IsItemChecked(IDC_VPN_ENABLED);
     agent_.settings.connectionsPassword =

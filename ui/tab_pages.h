@@ -2,7 +2,6 @@
 // The three pages of the main dialog's tab control. Each is a bordered child
 // dialog; its values live in its controls and in the agent's settings.
 
-#include <cstdint>
 #include <string>
 
 #include "resources/resource.h"
@@ -19,12 +18,11 @@ class CTabGeneral : public CDialog {
     void ShowVpnAddress(std::string text);
 
   protected:
-    bool OnInitDialog() override;
-    bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                   std::intptr_t& result) override;
+    bool OnInitDialog();
+    bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
   private:
-    std::intptr_t OnDisconnectAll(std::uintptr_t wParam, std::intptr_t lParam);
+    intptr OnDisconnectAll(uintptr wParam, intptr lParam);
 };
 
 // Connections and VPN switches, the connections password, "Save".
@@ -33,13 +31,12 @@ class CTabOptions : public CDialog {
     explicit CTabOptions(Agent& agent) : CDialog(agent, IDD_OPTIONS) {}
 
   protected:
-    bool OnInitDialog() override;
-    bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                   std::intptr_t& result) override;
+    bool OnInitDialog();
+    bool OnMessage(unsigned message, uintptr wParam, intptr lParam, intptr& result);
 
   private:
-    std::intptr_t OnOptionChanged(std::uintptr_t wParam, std::intptr_t lParam);
-    std::intptr_t OnSave(std::uintptr_t wParam, std::intptr_t lParam);
+    intptr OnOptionChanged(uintptr wParam, intptr lParam);
+    intptr OnSave(uintptr wParam, intptr lParam);
 };
 
 // Product name, version and copyright line.
@@ -48,7 +45,7 @@ class CTabAbout : public CDialog {
     explicit CTabAbout(Agent& agent) : CDialog(agent, IDD_ABOUT) {}
 
   protected:
-    bool OnInitDialog() override;
+    bool OnInitDialog();
 };
 
 }  // namespace lumivo

@@ -168,7 +168,7 @@ bool PosixFiles::FlushToMedium(std::FILE* file) {
 // rename() swaps the file in atomically (a link in the target's place is
 // replaced, never followed); the folder's fsync makes the swap itself survive
 // a power loss.
-ReplaceOutcome PosixFiles::Replace(const std::string& from, const std::string& to) {
+ReplaceOutcome::Value PosixFiles::Replace(const std::string& from, const std::string& to) {
     std::string source = HostPath(from);
     std::string target = HostPath(to);
     if (source.empty() || target.empty()) return ReplaceOutcome::failed;

@@ -37,7 +37,7 @@ class PosixFiles : public FilePort {
     std::FILE* Open(const std::string& devicePath, const char* mode) override;
     std::FILE* CreateTemporary(const std::string& besidePath, std::string& createdPath) override;
     bool FlushToMedium(std::FILE* file) override;
-    ReplaceOutcome Replace(const std::string& from, const std::string& to) override;
+    ReplaceOutcome::Value Replace(const std::string& from, const std::string& to) override;
     bool Move(const std::string& from, const std::string& to) override;
     bool Exists(const std::string& devicePath) override;
     bool Remove(const std::string& devicePath) override;

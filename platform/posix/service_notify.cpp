@@ -12,7 +12,7 @@
 
 namespace lumivo {
 
-std::string ActivityNotification(AgentActivity activity, const std::string& vpnAddress) {
+std::string ActivityNotification(AgentActivity::Value activity, const std::string& vpnAddress) {
     switch (activity) {
         case AgentActivity::SigningIn:
             return "STATUS=Signing in";

@@ -10,7 +10,7 @@
 namespace lumivo {
 
 // The notification for an activity, for example "READY=1\nSTATUS=Running".
-std::string ActivityNotification(AgentActivity activity, const std::string& vpnAddress);
+std::string ActivityNotification(AgentActivity::Value activity, const std::string& vpnAddress);
 // sd_notify with `state`; nothing when no service manager listens.
 void NotifyServiceManager(const std::string& state);
 // Whether standard output is the journal: JOURNAL_STREAM ("DEVICE:INODE",

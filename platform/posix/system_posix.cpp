@@ -346,11 +346,11 @@ void PosixSystem::CloseHandle(MutexHandle handle) {
 
 unsigned long PosixSystem::GetLastError() { return lastError_; }
 
-TimerId PosixSystem::SetTimer(unsigned elapseMs, std::function<void()> procedure) {
+TimerId PosixSystem::SetTimer(unsigned elapseMs, TimerProcedure& procedure) {
     Timer timer;
     timer.periodMs = std::max(elapseMs, kMinimumTimerMs);
     timer.due = Clock::now() + std::chrono::milliseconds(timer.periodMs);
-    timer.procedure = std::move(procedure);
+    timer.procedure = &procedure;
     TimerId id = nextTimerId_++;
     timers_[id] = std::move(timer);
     return id;
@@ -427,10 +427,10 @@ void PosixSystem::DispatchMessage(const Message& message) {
     if (message.window == nullptr && message.message == kTimerMessage) {
         auto it = timers_.find(static_cast<TimerId>(message.wParam));
         if (it == timers_.end()) return;
-        auto procedure = it->second.procedure;  // it may kill its own timer
+        TimerProcedure* procedure = it->second.procedure;  // it may kill its own timer
         // Every tick tells a watching service manager that the loop still runs.
         NotifyServiceManager("WATCHDOG=1");
-        if (procedure) procedure();
+        procedure->OnTimer(it->first);
         // A procedure that ran past its next tick pushes that tick a period on.
         it = timers_.find(static_cast<TimerId>(message.wParam));
         Clock::time_point now = Clock::now();
@@ -612,7 +612,7 @@ void PosixSystem::Sleep(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void PosixSystem::ReportActivity(AgentActivity activity, const std::string& vpnAddress) {
+void PosixSystem::ReportActivity(AgentActivity::Value activity, const std::string& vpnAddress) {
     NotifyServiceManager(ActivityNotification(activity, vpnAddress));
 }
 

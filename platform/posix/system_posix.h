@@ -57,7 +57,7 @@ class PosixSystem : public SystemPort {
     MutexHandle CreateMutex(const std::wstring& name, bool initialOwner) override;
     void CloseHandle(MutexHandle handle) override;
     unsigned long GetLastError() override;
-    TimerId SetTimer(unsigned elapseMs, std::function<void()> procedure) override;
+    TimerId SetTimer(unsigned elapseMs, TimerProcedure& procedure) override;
     bool KillTimer(TimerId id) override;
     bool GetMessage(Message& message) override;
     void TranslateMessage(const Message& message) override;
@@ -70,7 +70,7 @@ class PosixSystem : public SystemPort {
                    unsigned type) override;
     unsigned RegisterWindowMessage(const std::wstring& name) override;
     void Sleep(unsigned milliseconds) override;
-    void ReportActivity(AgentActivity activity, const std::string& vpnAddress) override;
+    void ReportActivity(AgentActivity::Value activity, const std::string& vpnAddress) override;
 
     // --- For the headless UI host ---
     // A top-level window of this process. Its procedure runs for messages
@@ -92,7 +92,7 @@ class PosixSystem : public SystemPort {
     struct Timer {
         unsigned periodMs = 0;
         Clock::time_point due;
-        std::function<void()> procedure;
+        TimerProcedure* procedure = nullptr;
         bool pending = false;  // its message was taken but not yet dispatched
     };
     struct Window {

@@ -21,7 +21,7 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
-std::wstring FromUtf16(const char16_t* units, std::size_t count) {
+std::wstring FromUtf16(const uint16* units, std::size_t count) {
     std::wstring out;
     for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
         std::uint32_t c = units[i];
@@ -55,7 +55,7 @@ struct PosixUi::Window {
     int selectedTab = -1;
     IconHandle bigIcon = nullptr;
     IconHandle smallIcon = nullptr;
-    WindowProcedure procedure;
+    WindowProcedure* procedure = nullptr;
 };
 
 PosixUi::PosixUi(PosixSystem* system) : system_(system) {
@@ -92,7 +92,7 @@ PosixUi::Window* PosixUi::MakeWindow(Window* parent, std::string className, std:
 }
 
 WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
-                                        WindowProcedure procedure) {
+                                        WindowProcedure& procedure) {
     const DialogTemplate* dialog = script_.FindDialog(templateId);
     Window* parentWindow = Find(parent);
     if (dialog == nullptr || (parent != nullptr && parentWindow == nullptr)) return nullptr;
@@ -119,7 +119,7 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
             Rect{item.x * pixelsPerUnit, item.y * pixelsPerUnit,
                  (item.x + item.width) * pixelsPerUnit, (item.y + item.height) * pixelsPerUnit};
     }
-    window->procedure = std::move(procedure);
+    window->procedure = &procedure;
 
     if (parentWindow == nullptr && system_ != nullptr) {
         system_->RegisterWindow(
@@ -139,7 +139,7 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
     }
 
     std::intptr_t setFocus = 1;
-    if (window->procedure) window->procedure(window, WM_INITDIALOG, 0, 0, setFocus);
+    window->procedure->HandleMessage(window, WM_INITDIALOG, 0, 0, setFocus);
     if (Find(window) == nullptr) return nullptr;  // destroyed during its initialisation
     if (parentWindow == nullptr && setFocus != 0) {
         std::vector<Window*> stops = TabStops(window);
@@ -156,7 +156,7 @@ bool PosixUi::RegisterClass(const std::wstring& className) {
 WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                      const std::wstring& title, std::uint32_t style, int x, int y,
                                      int width, int height, WindowHandle parent,
-                                     WindowProcedure procedure) {
+                                     WindowProcedure& procedure) {
     Window* parentWindow = Find(parent);
     if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr)) {
         return nullptr;
@@ -165,7 +165,7 @@ WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& classNam
     window->text = title;
     window->rect = Rect{x, y, x + width, y + height};
     window->visible = (style & WS_VISIBLE) != 0;
-    window->procedure = std::move(procedure);
+    window->procedure = &procedure;
     return window;
 }
 
@@ -348,8 +348,8 @@ std::intptr_t PosixUi::SendMessage(WindowHandle handle, unsigned message, std::u
 
     std::intptr_t result = 0;
     if (window->procedure) {
-        auto procedure = window->procedure;  // the window may go away while it runs
-        if (procedure(window, message, wParam, lParam, result)) return result;
+        WindowProcedure* procedure = window->procedure;  // the window may go away while it runs
+        if (procedure->HandleMessage(window, message, wParam, lParam, result)) return result;
     }
     return 0;
 }

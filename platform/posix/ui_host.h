@@ -49,12 +49,12 @@ class PosixUi : public UiPort {
     const std::string& ScriptError() const { return scriptError_; }
 
     WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
-                                   WindowProcedure procedure) override;
+                                   WindowProcedure& procedure) override;
     bool RegisterClass(const std::wstring& className) override;
     WindowHandle CreateWindowEx(std::uint32_t exStyle, const std::wstring& className,
                                 const std::wstring& title, std::uint32_t style, int x, int y,
                                 int width, int height, WindowHandle parent,
-                                WindowProcedure procedure) override;
+                                WindowProcedure& procedure) override;
     bool DestroyWindow(WindowHandle window) override;
     WindowHandle GetDlgItem(WindowHandle dialog, int id) override;
     WindowHandle GetParent(WindowHandle window) override;

@@ -1,7 +1,10 @@
 #include "platform/win32/files_win32.h"
 
+#ifndef _WIN32_WCE
+// The desktop C library's descriptors; Compact's has none.
 #include <fcntl.h>
 #include <io.h>
+#endif
 
 #include "base/text.h"
 #include "platform/win32/windows_api.h"
@@ -15,7 +18,7 @@ namespace {
 void CreateParentFolder(const std::wstring& path) {
     std::size_t slash = path.find_last_of(L"\\/");
     if (slash == std::wstring::npos || slash == 0) return;
-    ::CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+    ::CreateDirectoryW(path.substr(0, slash).c_str(), NULL);
 }
 
 }  // namespace
@@ -31,50 +34,51 @@ std::FILE* Win32Files::Open(const std::string& devicePath, const char* mode) {
 // next name is tried then.
 std::FILE* Win32Files::CreateTemporary(const std::string& besidePath, std::string& createdPath) {
     CreateParentFolder(ToWide(besidePath));
-    const std::string stem = besidePath + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-";
+    const std::string stem = besidePath + ".tmp-" + UnsignedToText(::GetCurrentProcessId()) + "-";
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = stem + std::to_string(attempt);
+        const std::string path = stem + UnsignedToText(attempt);
         const std::wstring wide = ToWide(path);
 #ifdef _WIN32_WCE
         // Compact has neither links nor other users' processes here.
         if (::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
         std::FILE* file = ::_wfopen(wide.c_str(), L"w");
 #else
-        HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, NULL);
         if (handle == INVALID_HANDLE_VALUE) {
             if (::GetLastError() == ERROR_FILE_EXISTS) continue;
-            return nullptr;
+            return NULL;
         }
         int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_TEXT);
         if (fd < 0) {
             ::CloseHandle(handle);
             ::DeleteFileW(wide.c_str());
-            return nullptr;
+            return NULL;
         }
         std::FILE* file = ::_fdopen(fd, "w");
-        if (file == nullptr) {
+        if (file == NULL) {
             ::_close(fd);
             ::DeleteFileW(wide.c_str());
         }
 #endif
-        if (file != nullptr) createdPath = path;
+        if (file != NULL) createdPath = path;
         return file;
     }
-    return nullptr;
+    return NULL;
 }
 
 bool Win32Files::FlushToMedium(std::FILE* file) {
     if (std::fflush(file) != 0) return false;
 #ifdef _WIN32_WCE
-    return true;
+    // Compact's C library gives the stream's own file handle.
+    HANDLE handle = static_cast<HANDLE>(::_fileno(file));
 #else
     HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-    return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != FALSE;
 #endif
+    return handle != NULL && handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != FALSE;
 }
 
-ReplaceOutcome Win32Files::Replace(const std::string& from, const std::string& to) {
+ReplaceOutcome::Value Win32Files::Replace(const std::string& from, const std::string& to) {
     std::wstring source = ToWide(from);
     std::wstring target = ToWide(to);
 #ifdef _WIN32_WCE
@@ -82,7 +86,7 @@ ReplaceOutcome Win32Files::Replace(const std::string& from, const std::string& t
     // content in one step where the file system offers it (the object store);
     // elsewhere the caller replaces in steps (Move).
     return ::DeleteAndRenameFile(target.c_str(), source.c_str()) ? ReplaceOutcome::replaced
-                                                                  : ReplaceOutcome::unsupported;
+                                                                 : ReplaceOutcome::unsupported;
 #else
     return ::MoveFileExW(source.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE

@@ -8,13 +8,13 @@ namespace lumivo {
 
 class Win32Files : public FilePort {
   public:
-    std::FILE* Open(const std::string& devicePath, const char* mode) override;
-    std::FILE* CreateTemporary(const std::string& besidePath, std::string& createdPath) override;
-    bool FlushToMedium(std::FILE* file) override;
-    ReplaceOutcome Replace(const std::string& from, const std::string& to) override;
-    bool Move(const std::string& from, const std::string& to) override;
-    bool Exists(const std::string& devicePath) override;
-    bool Remove(const std::string& devicePath) override;
+    std::FILE* Open(const std::string& devicePath, const char* mode);
+    std::FILE* CreateTemporary(const std::string& besidePath, std::string& createdPath);
+    bool FlushToMedium(std::FILE* file);
+    ReplaceOutcome::Value Replace(const std::string& from, const std::string& to);
+    bool Move(const std::string& from, const std::string& to);
+    bool Exists(const std::string& devicePath);
+    bool Remove(const std::string& devicePath);
 };
 
 }  // namespace lumivo

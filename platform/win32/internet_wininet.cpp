@@ -11,7 +11,7 @@ namespace lumivo {
 namespace {
 
 unsigned short ParsePort(const std::string& text) {
-    char* end = nullptr;
+    char* end = NULL;
     unsigned long port = std::strtoul(text.c_str(), &end, 10);
     return (end != text.c_str() && *end == '\0' && port <= 65535)
                ? static_cast<unsigned short>(port)
@@ -20,12 +20,12 @@ unsigned short ParsePort(const std::string& text) {
 
 }  // namespace
 
-WinInetInternet::WinInetInternet(const std::string& connectTo) {
+WinInetInternet::WinInetInternet(const std::string& connectTo) : fromPort_(0), toPort_(0) {
     // HOST:PORT:TO-HOST:TO-PORT, host names without colons.
     std::vector<std::string> parts;
     std::size_t start = 0;
-    for (std::size_t colon; (colon = connectTo.find(':', start)) != std::string::npos;
-         start = colon + 1) {
+    std::size_t colon;
+    for (; (colon = connectTo.find(':', start)) != std::string::npos; start = colon + 1) {
         parts.push_back(connectTo.substr(start, colon - start));
     }
     parts.push_back(connectTo.substr(start));
@@ -46,19 +46,19 @@ bool WinInetInternet::InternetCrackUrl(const std::wstring& url, unsigned long ur
                                        unsigned long flags, UrlComponents& components) {
     std::vector<wchar_t> host(components.hostNameCapacity + 1);
     std::vector<wchar_t> path(components.urlPathCapacity + 1);
-    URL_COMPONENTSW parts{};
+    URL_COMPONENTSW parts = URL_COMPONENTSW();
     parts.dwStructSize = sizeof parts;
     if (components.hostNameCapacity > 0) {
-        parts.lpszHostName = host.data();
+        parts.lpszHostName = &host[0];
         parts.dwHostNameLength = components.hostNameCapacity;
     }
     if (components.urlPathCapacity > 0) {
-        parts.lpszUrlPath = path.data();
+        parts.lpszUrlPath = &path[0];
         parts.dwUrlPathLength = components.urlPathCapacity;
     }
     if (!::InternetCrackUrlW(url.c_str(), urlLength, flags, &parts)) return false;
-    if (parts.lpszHostName) components.hostName.assign(host.data(), parts.dwHostNameLength);
-    if (parts.lpszUrlPath) components.urlPath.assign(path.data(), parts.dwUrlPathLength);
+    if (parts.lpszHostName) components.hostName.assign(&host[0], parts.dwHostNameLength);
+    if (parts.lpszUrlPath) components.urlPath.assign(&path[0], parts.dwUrlPathLength);
     components.port = parts.nPort;
     return true;
 }
@@ -67,7 +67,7 @@ InternetHandle WinInetInternet::InternetConnect(InternetHandle session,
                                                 const std::wstring& serverName,
                                                 unsigned short serverPort, const wchar_t* userName,
                                                 const wchar_t* password, unsigned long service,
-                                                unsigned long flags, std::uintptr_t context) {
+                                                unsigned long flags, uintptr context) {
     std::wstring host = serverName;
     if (fromPort_ != 0 && host == fromHost_ && serverPort == fromPort_) {
         host = toHost_;
@@ -81,7 +81,7 @@ InternetHandle WinInetInternet::HttpOpenRequest(InternetHandle connection, const
                                                 const std::wstring& objectName,
                                                 const wchar_t* version, const wchar_t* referrer,
                                                 const wchar_t* const* acceptTypes,
-                                                unsigned long flags, std::uintptr_t context) {
+                                                unsigned long flags, uintptr context) {
     return ::HttpOpenRequestW(static_cast<HINTERNET>(connection), verb.c_str(), objectName.c_str(),
                               version, referrer, const_cast<const wchar_t**>(acceptTypes), flags,
                               context);
@@ -110,7 +110,7 @@ bool WinInetInternet::HttpSendRequest(InternetHandle request, const std::wstring
         return true;
     }
     DWORD error = ::GetLastError();
-    if (request != nullptr) unsent_.insert(request);
+    if (request != NULL) unsent_.insert(request);
     ::SetLastError(error);
     return false;
 }
@@ -120,7 +120,7 @@ bool WinInetInternet::HttpQueryInfo(InternetHandle request, unsigned long infoLe
     DWORD length = bufferLength;
     DWORD indexValue = index ? *index : 0;
     BOOL ok = ::HttpQueryInfoW(static_cast<HINTERNET>(request), infoLevel, buffer, &length,
-                               index ? &indexValue : nullptr);
+                               index ? &indexValue : NULL);
     bufferLength = length;
     if (index) *index = indexValue;
     return ok != FALSE;

@@ -7,27 +7,31 @@
 namespace lumivo {
 
 #ifdef _WIN32_WCE
-static_assert(sizeof(IP_ADAPTER_INFO) == adapterRecordSize, "IP_ADAPTER_INFO of Compact 7");
+// Compact 7: its 64-bit time_t makes the record 8 bytes longer than 32-bit Windows'.
+enum { adapterLayoutCheck = CompileCheck<(sizeof(IP_ADAPTER_INFO) == adapterRecordSize)>::holds };
 #elif !defined(_WIN64)
-static_assert(sizeof(IP_ADAPTER_INFO) == 640, "IP_ADAPTER_INFO of 32-bit Windows");
+enum { adapterLayoutCheck = CompileCheck<(sizeof(IP_ADAPTER_INFO) == 640)>::holds };
 #endif
 
 unsigned long Win32IpHelper::GetAdaptersInfo(AdapterList* list, unsigned long& size) {
     // The platform's records, in a buffer of the size the caller offers.
-    std::vector<unsigned char> buffer(list != nullptr ? size : 0);
+    std::vector<unsigned char> buffer(list != NULL ? size : 0);
     ULONG length = size;
-    auto* first = buffer.empty() ? nullptr : reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+    IP_ADAPTER_INFO* first = buffer.empty() ? NULL : reinterpret_cast<IP_ADAPTER_INFO*>(&buffer[0]);
     ULONG result = ::GetAdaptersInfo(first, &length);
     if (result == ERROR_BUFFER_OVERFLOW) size = length;
     if (result != NO_ERROR) return result;
 
     AdapterList adapters;
-    for (const IP_ADAPTER_INFO* adapter = first; adapter != nullptr; adapter = adapter->Next) {
+    for (const IP_ADAPTER_INFO* adapter = first; adapter != NULL; adapter = adapter->Next) {
         AdapterInfo info;
         info.adapterName = adapter->AdapterName;
-        for (const IP_ADDR_STRING* address = &adapter->IpAddressList; address != nullptr;
+        for (const IP_ADDR_STRING* address = &adapter->IpAddressList; address != NULL;
              address = address->Next) {
-            info.ipAddressList.push_back({address->IpAddress.String, address->IpMask.String});
+            IpAddrString entry;
+            entry.ipAddress = address->IpAddress.String;
+            entry.ipMask = address->IpMask.String;
+            info.ipAddressList.push_back(entry);
         }
         adapters.push_back(info);
     }

@@ -1,13 +1,18 @@
 // Windows entry point: the Win32 adapters behind the ports, one Agent over
 // them, and the agent's whole run. The exit status is 0 on every path.
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#ifndef _WIN32_WCE
+// The desktop C library's stream modes and locale; Compact's C library has
+// neither, and converts with the system's code page from the start.
 #include <fcntl.h>
 #include <io.h>
 
 #include <clocale>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
+#endif
 
 #include "app/agent_app.h"
 #include "base/agent.h"
@@ -17,18 +22,12 @@
 #include "platform/win32/ras_win32.h"
 #include "platform/win32/system_win32.h"
 #include "platform/win32/ui_win32.h"
+#include "platform/win32/windows_api.h"
 
-int main() {
+namespace {
+
+void RunAgent() {
     using namespace lumivo;
-    // Multibyte conversion follows the system's code page, as on the device.
-    std::setlocale(LC_CTYPE, "");
-#ifndef _WIN32_WCE
-    // Every console line ends in a single line feed, as on the board: the
-    // desktop C library would otherwise write CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-#endif
-
     Win32System system;
     Win32Files files;
     std::string connectTo;
@@ -52,5 +51,26 @@ int main() {
     agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
 
     CAgentApp(agent).RunAgent();
+}
+
+}  // namespace
+
+#ifdef _WIN32_WCE
+// A GUI program on Compact starts at WinMain, whose command line is wide.
+// The agent reads its command line through GetCommandLine, as on the desktop.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    RunAgent();
     return 0;
 }
+#else
+int main() {
+    // Multibyte conversion follows the system's code page, as on the device.
+    std::setlocale(LC_CTYPE, "");
+    // Every console line ends in a single line feed, as on the board: the
+    // desktop C library would otherwise write CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    RunAgent();
+    return 0;
+}
+#endif

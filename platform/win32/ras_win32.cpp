@@ -1,5 +1,6 @@
 #include "platform/win32/ras_win32.h"
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -7,20 +8,21 @@
 
 namespace lumivo {
 
+enum {
 #ifdef _WIN32_WCE
-// The layouts of Compact 7, whose sizes the service's board relies on.
-static_assert(sizeof(RASCONNW) == 52, "RASCONN of Compact 7");
-static_assert(sizeof(RASCONNSTATUSW) == 304, "RASCONNSTATUS of Compact 7");
-static_assert(sizeof(RASENTRYW) == 3472, "RASENTRY of Compact 7");
-static_assert(sizeof(RASDIALPARAMSW) == 1464, "RASDIALPARAMS of Compact 7");
+    // The layouts of Compact 7, whose sizes the service's board relies on.
+    rasLayoutCheck =
+        CompileCheck<(sizeof(RASCONN) == 52 && sizeof(RASCONNSTATUS) == 304 &&
+                      sizeof(RASENTRY) == 3472 && sizeof(RASDIALPARAMS) == 1464)>::holds,
 #elif !defined(_WIN64)
-// 32-bit desktop Windows, as its headers lay the records out.
-static_assert(sizeof(RASCONNW) == 1368, "RASCONN of 32-bit Windows");
-static_assert(sizeof(RASCONNSTATUSW) == 564, "RASCONNSTATUS of 32-bit Windows");
-static_assert(sizeof(RASENTRYW) == 5616, "RASENTRY of 32-bit Windows");
-static_assert(sizeof(RASDIALPARAMSW) == 2108, "RASDIALPARAMS of 32-bit Windows");
+    // 32-bit desktop Windows, as its headers lay the records out.
+    rasLayoutCheck =
+        CompileCheck<(sizeof(RASCONN) == 1368 && sizeof(RASCONNSTATUS) == 564 &&
+                      sizeof(RASENTRY) == 5616 && sizeof(RASDIALPARAMS) == 2108)>::holds,
 #endif
-static_assert(sizeof(HRASCONN) == sizeof(RasConnHandle), "a RAS connection handle is word-sized");
+    // A RAS connection handle is word-sized.
+    rasHandleCheck = CompileCheck<(sizeof(HRASCONN) == sizeof(RasConnHandle))>::holds
+};
 
 namespace {
 
@@ -33,18 +35,27 @@ bool CopyField(const std::wstring& text, wchar_t (&field)[N]) {
     return true;
 }
 
+// A writable copy of a text, zero-terminated, for the RAS calls that take
+// their texts as LPWSTR.
+std::vector<wchar_t> Writable(const std::wstring& text) {
+    std::vector<wchar_t> copy(text.begin(), text.end());
+    copy.push_back(L'\0');
+    return copy;
+}
+
 // A notifier type that makes RasDial synchronous: no notifier is given.
-constexpr DWORD synchronousDial = 0xFFFFFFFF;
+const DWORD synchronousDial = 0xFFFFFFFF;
 
 }  // namespace
 
 unsigned long Win32Ras::RasEnumConnections(RasConn* connections, unsigned long capacity,
                                            unsigned long& count) {
-    std::vector<RASCONNW> records(capacity > 0 ? capacity : 1);
-    records[0].dwSize = sizeof(RASCONNW);
-    DWORD bytes = static_cast<DWORD>(capacity * sizeof(RASCONNW));
+    std::vector<RASCONN> records(capacity > 0 ? capacity : 1);
+    std::memset(&records[0], 0, records.size() * sizeof(RASCONN));
+    records[0].dwSize = sizeof(RASCONN);
+    DWORD bytes = static_cast<DWORD>(capacity * sizeof(RASCONN));
     DWORD listed = 0;
-    DWORD result = ::RasEnumConnectionsW(records.data(), &bytes, &listed);
+    DWORD result = ::RasEnumConnections(&records[0], &bytes, &listed);
     if (result != 0) return result;
     if (listed > capacity) listed = capacity;
     for (DWORD i = 0; i < listed; ++i) connections[i].hrasconn = records[i].hrasconn;
@@ -53,9 +64,10 @@ unsigned long Win32Ras::RasEnumConnections(RasConn* connections, unsigned long c
 }
 
 unsigned long Win32Ras::RasGetConnectStatus(RasConnHandle connection, RasConnStatus& status) {
-    RASCONNSTATUSW record{};
+    RASCONNSTATUS record;
+    std::memset(&record, 0, sizeof record);
     record.dwSize = sizeof record;
-    DWORD result = ::RasGetConnectStatusW(static_cast<HRASCONN>(connection), &record);
+    DWORD result = ::RasGetConnectStatus(static_cast<HRASCONN>(connection), &record);
     if (result != 0) return result;
     status.rasconnstate = record.rasconnstate;
     status.dwError = record.dwError;
@@ -65,17 +77,19 @@ unsigned long Win32Ras::RasGetConnectStatus(RasConnHandle connection, RasConnSta
 }
 
 unsigned long Win32Ras::RasDeleteEntry(const std::wstring& entryName) {
-    return ::RasDeleteEntryW(nullptr, entryName.c_str());
+    std::vector<wchar_t> name = Writable(entryName);
+    return ::RasDeleteEntry(NULL, &name[0]);
 }
 
 unsigned long Win32Ras::RasHangUp(RasConnHandle connection) {
-    return ::RasHangUpW(static_cast<HRASCONN>(connection));
+    return ::RasHangUp(static_cast<HRASCONN>(connection));
 }
 
 unsigned long Win32Ras::RasSetEntryProperties(const std::wstring& entryName, const RasEntry& entry,
-                                              const std::vector<std::uint8_t>& deviceInfo) {
+                                              const std::vector<uint8>& deviceInfo) {
     if (entryName.size() > rasMaxEntryName) return errorInvalidParameter;
-    RASENTRYW record{};
+    RASENTRY record;
+    std::memset(&record, 0, sizeof record);
     record.dwSize = sizeof record;
     record.dwfOptions = entry.dwfOptions;
     if (!CopyField(entry.szLocalPhoneNumber, record.szLocalPhoneNumber) ||
@@ -83,13 +97,15 @@ unsigned long Win32Ras::RasSetEntryProperties(const std::wstring& entryName, con
         !CopyField(entry.szDeviceName, record.szDeviceName)) {
         return errorInvalidParameter;
     }
-    auto* info = deviceInfo.empty() ? nullptr : const_cast<BYTE*>(deviceInfo.data());
-    return ::RasSetEntryPropertiesW(nullptr, entryName.c_str(), &record, sizeof record, info,
-                                    static_cast<DWORD>(deviceInfo.size()));
+    BYTE* info = deviceInfo.empty() ? NULL : const_cast<BYTE*>(&deviceInfo[0]);
+    std::vector<wchar_t> name = Writable(entryName);
+    return ::RasSetEntryProperties(NULL, &name[0], &record, sizeof record, info,
+                                   static_cast<DWORD>(deviceInfo.size()));
 }
 
 unsigned long Win32Ras::RasDial(const RasDialParams& params, RasConnHandle& connection) {
-    RASDIALPARAMSW record{};
+    RASDIALPARAMS record;
+    std::memset(&record, 0, sizeof record);
     record.dwSize = sizeof record;
     if (!CopyField(params.szEntryName, record.szEntryName) ||
         !CopyField(params.szUserName, record.szUserName) ||
@@ -97,8 +113,8 @@ unsigned long Win32Ras::RasDial(const RasDialParams& params, RasConnHandle& conn
         !CopyField(params.szDomain, record.szDomain)) {
         return errorInvalidParameter;
     }
-    HRASCONN handle = nullptr;
-    DWORD result = ::RasDialW(nullptr, nullptr, &record, synchronousDial, nullptr, &handle);
+    HRASCONN handle = NULL;
+    DWORD result = ::RasDial(NULL, NULL, &record, synchronousDial, NULL, &handle);
     connection = handle;
     return result;
 }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <map>
-#include <utility>
 
 namespace lumivo {
 
@@ -13,22 +12,25 @@ namespace {
 // A window-less timer's procedure gets only the timer id from Windows, so the
 // procedures are found by id. Timers belong to the thread that runs the loop,
 // and the agent has one such thread.
-std::map<UINT_PTR, std::function<void()>>& TimerProcedures() {
-    static std::map<UINT_PTR, std::function<void()>> procedures;
+// The procedures belong to whoever set the timers, which keeps them alive
+// until the timers are killed.
+typedef std::map<UINT_PTR, TimerProcedure*> TimerMap;
+
+TimerMap& TimerProcedures() {
+    static TimerMap procedures;
     return procedures;
 }
 
 void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
-    auto& procedures = TimerProcedures();
-    auto found = procedures.find(id);
-    if (found == procedures.end()) return;
-    // A copy: the procedure may kill its own timer while it runs.
-    std::function<void()> procedure = found->second;
-    procedure();
+    TimerMap::iterator found = TimerProcedures().find(id);
+    if (found == TimerProcedures().end()) return;
+    // The procedure may kill its own timer while it runs: nothing of the map
+    // is used after the call.
+    found->second->OnTimer(id);
 }
 
 MSG ToMsg(const Message& message) {
-    MSG msg{};
+    MSG msg = MSG();
     msg.hwnd = static_cast<HWND>(message.window);
     msg.message = message.message;
     msg.wParam = static_cast<WPARAM>(message.wParam);
@@ -40,8 +42,8 @@ MSG ToMsg(const Message& message) {
 // dialog's keyboard handling; true when the dialog has dealt with it.
 bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
     if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
-    for (WindowHandle handle : dialogs) {
-        HWND dialog = static_cast<HWND>(handle);
+    for (std::size_t i = 0; i < dialogs.size(); ++i) {
+        HWND dialog = static_cast<HWND>(dialogs[i]);
         if (msg.hwnd != dialog && !::IsChild(dialog, msg.hwnd)) continue;
         const bool keyDown = msg.message == WM_KEYDOWN;
         if (!::IsWindowVisible(msg.hwnd)) {
@@ -49,8 +51,8 @@ bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
             // in a page hidden since then: keys would reach a control nobody
             // sees. The first control that can be seen takes the focus, and
             // a Tab has done its work with that.
-            HWND first = ::GetNextDlgTabItem(dialog, nullptr, FALSE);
-            if (first == nullptr || !::IsWindowVisible(first)) return false;
+            HWND first = ::GetNextDlgTabItem(dialog, NULL, FALSE);
+            if (first == NULL || !::IsWindowVisible(first)) return false;
             ::SetFocus(first);
             msg.hwnd = first;
             if (keyDown && msg.wParam == VK_TAB) return true;
@@ -74,7 +76,9 @@ bool HandledByDialog(const std::vector<WindowHandle>& dialogs, MSG& msg) {
 }  // namespace
 
 Win32System::~Win32System() {
-    for (auto& timer : TimerProcedures()) ::KillTimer(nullptr, timer.first);
+    TimerMap& procedures = TimerProcedures();
+    for (TimerMap::iterator timer = procedures.begin(); timer != procedures.end(); ++timer)
+        ::KillTimer(NULL, timer->first);
     TimerProcedures().clear();
 }
 
@@ -84,13 +88,13 @@ std::wstring Win32System::GetCommandLine() {
 }
 
 std::wstring Win32System::GetModuleFileName() {
-    wchar_t path[MAX_PATH + 1] = {};
-    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    wchar_t path[MAX_PATH + 1] = {0};
+    DWORD length = ::GetModuleFileNameW(NULL, path, MAX_PATH);
     return std::wstring(path, length);
 }
 
 MutexHandle Win32System::CreateMutex(const std::wstring& name, bool initialOwner) {
-    return ::CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, name.c_str());
+    return ::CreateMutexW(NULL, initialOwner ? TRUE : FALSE, name.c_str());
 }
 
 void Win32System::CloseHandle(MutexHandle handle) {
@@ -99,23 +103,23 @@ void Win32System::CloseHandle(MutexHandle handle) {
 
 unsigned long Win32System::GetLastError() { return ::GetLastError(); }
 
-TimerId Win32System::SetTimer(unsigned elapseMs, std::function<void()> procedure) {
-    UINT_PTR id = ::SetTimer(nullptr, 0, elapseMs, OnTimer);
-    if (id != 0) TimerProcedures()[id] = std::move(procedure);
+TimerId Win32System::SetTimer(unsigned elapseMs, TimerProcedure& procedure) {
+    UINT_PTR id = ::SetTimer(NULL, 0, elapseMs, OnTimer);
+    if (id != 0) TimerProcedures()[id] = &procedure;
     return id;
 }
 
 bool Win32System::KillTimer(TimerId id) {
     TimerProcedures().erase(id);
-    return ::KillTimer(nullptr, id) != FALSE;
+    return ::KillTimer(NULL, id) != FALSE;
 }
 
 bool Win32System::GetMessage(Message& message) {
-    MSG msg{};
+    MSG msg = MSG();
     BOOL result;
     // -1 (an error) ends the loop as the quit message does: it would repeat for ever.
     do {
-        result = ::GetMessageW(&msg, nullptr, 0, 0);
+        result = ::GetMessageW(&msg, NULL, 0, 0);
     } while (result > 0 && HandledByDialog(dialogs_, msg));
     message.window = msg.hwnd;
     message.message = msg.message;
@@ -125,7 +129,7 @@ bool Win32System::GetMessage(Message& message) {
 }
 
 void Win32System::AddDialog(WindowHandle dialog) {
-    if (dialog != nullptr && std::find(dialogs_.begin(), dialogs_.end(), dialog) == dialogs_.end())
+    if (dialog != NULL && std::find(dialogs_.begin(), dialogs_.end(), dialog) == dialogs_.end())
         dialogs_.push_back(dialog);
 }
 
@@ -146,11 +150,11 @@ void Win32System::DispatchMessage(const Message& message) {
 void Win32System::PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
 
 WindowHandle Win32System::FindWindow(const std::wstring& title) {
-    return ::FindWindowW(nullptr, title.c_str());
+    return ::FindWindowW(NULL, title.c_str());
 }
 
-std::intptr_t Win32System::SendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
-                                       std::intptr_t lParam) {
+intptr Win32System::SendMessage(WindowHandle window, unsigned message, uintptr wParam,
+                                intptr lParam) {
     return ::SendMessageW(static_cast<HWND>(window), message, wParam, lParam);
 }
 

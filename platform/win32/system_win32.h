@@ -4,35 +4,33 @@
 
 #include <vector>
 
+#include "platform/portable.h"
 #include "platform/system_port.h"
 
 namespace lumivo {
 
-class Win32System : public SystemPort {
+class Win32System : public SystemPort, private NonCopyable {
   public:
-    Win32System() = default;
-    ~Win32System() override;
-    Win32System(const Win32System&) = delete;
-    Win32System& operator=(const Win32System&) = delete;
+    Win32System() {}
+    ~Win32System();
 
-    std::wstring GetCommandLine() override;
-    std::wstring GetModuleFileName() override;
-    MutexHandle CreateMutex(const std::wstring& name, bool initialOwner) override;
-    void CloseHandle(MutexHandle handle) override;
-    unsigned long GetLastError() override;
-    TimerId SetTimer(unsigned elapseMs, std::function<void()> procedure) override;
-    bool KillTimer(TimerId id) override;
-    bool GetMessage(Message& message) override;
-    void TranslateMessage(const Message& message) override;
-    void DispatchMessage(const Message& message) override;
-    void PostQuitMessage(int exitCode) override;
-    WindowHandle FindWindow(const std::wstring& title) override;
-    std::intptr_t SendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
-                              std::intptr_t lParam) override;
+    std::wstring GetCommandLine();
+    std::wstring GetModuleFileName();
+    MutexHandle CreateMutex(const std::wstring& name, bool initialOwner);
+    void CloseHandle(MutexHandle handle);
+    unsigned long GetLastError();
+    TimerId SetTimer(unsigned elapseMs, TimerProcedure& procedure);
+    bool KillTimer(TimerId id);
+    bool GetMessage(Message& message);
+    void TranslateMessage(const Message& message);
+    void DispatchMessage(const Message& message);
+    void PostQuitMessage(int exitCode);
+    WindowHandle FindWindow(const std::wstring& title);
+    intptr SendMessage(WindowHandle window, unsigned message, uintptr wParam, intptr lParam);
     int MessageBox(WindowHandle owner, const std::wstring& text, const std::wstring& caption,
-                   unsigned type) override;
-    unsigned RegisterWindowMessage(const std::wstring& name) override;
-    void Sleep(unsigned milliseconds) override;
+                   unsigned type);
+    unsigned RegisterWindowMessage(const std::wstring& name);
+    void Sleep(unsigned milliseconds);
 
     // Modeless top-level dialogs. GetMessage hands the keys meant for one of
     // them or its controls to the dialog's own keyboard handling

@@ -7,8 +7,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// Winsock first: <windows.h> would bring in the old one.
+#ifndef _WIN32_WCE
+// Winsock first: the desktop's <windows.h> would bring in the old one.
 #include <winsock2.h>
+#endif
 
 #include <windows.h>
 
@@ -50,3 +52,30 @@
 #undef SetWindowText
 #undef GetWindowText
 #undef LoadIcon
+
+#ifndef _WIN32_WCE
+// The desktop headers reach the RAS calls through macros (RasDial for
+// RasDialW), undone above for the ports' members. Compact's headers declare
+// the calls under the plain names, Unicode only; these give the desktop the
+// same names and Compact's parameter types (texts not const), so one adapter
+// serves both.
+inline DWORD RasEnumConnections(LPRASCONN connections, LPDWORD bytes, LPDWORD count) {
+    return ::RasEnumConnectionsW(connections, bytes, count);
+}
+inline DWORD RasGetConnectStatus(HRASCONN connection, LPRASCONNSTATUS status) {
+    return ::RasGetConnectStatusW(connection, status);
+}
+inline DWORD RasDeleteEntry(LPWSTR phoneBook, LPWSTR entryName) {
+    return ::RasDeleteEntryW(phoneBook, entryName);
+}
+inline DWORD RasHangUp(HRASCONN connection) { return ::RasHangUpW(connection); }
+inline DWORD RasSetEntryProperties(LPWSTR phoneBook, LPWSTR entryName, LPRASENTRY entry,
+                                   DWORD entrySize, LPBYTE deviceInfo, DWORD deviceInfoSize) {
+    return ::RasSetEntryPropertiesW(phoneBook, entryName, entry, entrySize, deviceInfo,
+                                    deviceInfoSize);
+}
+inline DWORD RasDial(LPRASDIALEXTENSIONS extensions, LPWSTR phoneBook, LPRASDIALPARAMS params,
+                     DWORD notifierType, LPVOID notifier, LPHRASCONN connection) {
+    return ::RasDialW(extensions, phoneBook, params, notifierType, notifier, connection);
+}
+#endif

@@ -28,25 +28,27 @@ class AdaptersTest : public ::testing::Test {
 
 TEST_F(AdaptersTest, OneAdapterFitsTheFirstLook) {
     ipHelper.adapters = {MakeAdapter("eth0", {{"192.168.1.5", "255.255.255.0"}})};
-    auto list = GetAdapterList(agent);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->size(), 1u);
+    AdapterList list;
+    ASSERT_TRUE(GetAdapterList(agent, list));
+    EXPECT_EQ(list.size(), 1u);
     EXPECT_EQ(ipHelper.sizesOffered, (std::vector<unsigned long>{648}));
 }
 
 TEST_F(AdaptersTest, MoreAdaptersTakeOneResizedSecondCall) {
     ipHelper.adapters = {MakeAdapter("a"), MakeAdapter("b"), MakeAdapter("c")};
-    auto list = GetAdapterList(agent);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->size(), 3u);
+    AdapterList list;
+    ASSERT_TRUE(GetAdapterList(agent, list));
+    EXPECT_EQ(list.size(), 3u);
     EXPECT_EQ(ipHelper.sizesOffered, (std::vector<unsigned long>{648, 3 * 648}));
 }
 
 TEST_F(AdaptersTest, NoListWhenThePlatformFails) {
     ipHelper.failWith = 232;
-    EXPECT_EQ(GetAdapterList(agent), nullptr);
+    AdapterList list;
+    EXPECT_FALSE(GetAdapterList(agent, list));
     EXPECT_FALSE(IsVpnAdapterPresent(agent));
-    EXPECT_FALSE(FindVpnAddress(agent).has_value());
+    std::string address;
+    EXPECT_FALSE(FindVpnAddress(agent, address));
     EXPECT_EQ(Report(), "{}");
     // Never a third call: one first look and nothing else per walk.
     EXPECT_EQ(ipHelper.sizesOffered.size(), 4u);
@@ -63,7 +65,9 @@ TEST_F(AdaptersTest, SecondCallFailingGivesNoList) {
     } growing;
     growing.adapters = {MakeAdapter("a")};
     agent.ports.ipHelper = &growing;
-    EXPECT_EQ(GetAdapterList(agent), nullptr);
+    AdapterList list;
+    EXPECT_FALSE(GetAdapterList(agent, list));
+    EXPECT_TRUE(list.empty());
     EXPECT_EQ(growing.sizesOffered, (std::vector<unsigned long>{648, 2 * 648}));
 }
 
@@ -80,16 +84,19 @@ TEST_F(AdaptersTest, VpnAddressIsTheFirstAssignedOne) {
                          MakeAdapter("L2TP Line 0", {{"0.0.0.0", "0.0.0.0"},
                                                      {"10.0.0.7", "255.255.255.255"},
                                                      {"10.0.0.8", "255.255.255.255"}})};
-    EXPECT_EQ(FindVpnAddress(agent), std::optional<std::string>("10.0.0.7"));
+    std::string address;
+    EXPECT_TRUE(FindVpnAddress(agent, address));
+    EXPECT_EQ(address, "10.0.0.7");
 }
 
 TEST_F(AdaptersTest, NoVpnAddressWhileOnlyZeroesAreListed) {
     ipHelper.adapters = {MakeAdapter("eth0", {{"192.168.1.5", "255.255.255.0"}}),
                          MakeAdapter("L2TP Line 0")};
-    EXPECT_FALSE(FindVpnAddress(agent).has_value());
+    std::string address;
+    EXPECT_FALSE(FindVpnAddress(agent, address));
     // A differently cased adapter with an address is not the VPN's.
     ipHelper.adapters.push_back(MakeAdapter("L2TP LINE 0", {{"10.0.0.7", "255.255.255.255"}}));
-    EXPECT_FALSE(FindVpnAddress(agent).has_value());
+    EXPECT_FALSE(FindVpnAddress(agent, address));
 }
 
 TEST_F(AdaptersTest, ReportKeepsOrderAndLeavesOutTheVpnAdapter) {

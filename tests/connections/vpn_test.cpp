@@ -49,7 +49,9 @@ TEST_F(VpnTest, VpnListedAfterAnotherConnectionIsFoundAndHungUp) {
     ras.AddConnection(L"Serial Cable on COM1:");
     VpnUp();
     RasConnHandle vpn = ras.connections[1].handle;
-    EXPECT_EQ(FindVpnConnection(agent), std::optional<RasConnHandle>(vpn));
+    RasConnHandle found = nullptr;
+    EXPECT_TRUE(FindVpnConnection(agent, found));
+    EXPECT_EQ(found, vpn);
     EXPECT_TRUE(StopVpn(agent, false));
     EXPECT_THAT(ras.hungUp, ElementsAre(vpn));
     ASSERT_EQ(ras.connections.size(), 1u);
@@ -70,11 +72,12 @@ TEST_F(VpnTest, ConnectionOnAnotherDeviceIsNotTheVpn) {
 
 TEST_F(VpnTest, FailuresToFindTheConnectionCountAsNoVpn) {
     ras.enumResult = 603;
-    EXPECT_FALSE(FindVpnConnection(agent).has_value());
+    RasConnHandle found = nullptr;
+    EXPECT_FALSE(FindVpnConnection(agent, found));
     ras.enumResult.reset();
     VpnUp();
     ras.statusResult = 6;
-    EXPECT_FALSE(FindVpnConnection(agent).has_value());
+    EXPECT_FALSE(FindVpnConnection(agent, found));
     EXPECT_TRUE(StopVpn(agent, false));
     EXPECT_FALSE(agent.vpnConnected);
     EXPECT_THAT(

@@ -106,7 +106,7 @@ class FakeFiles : public FilePort {
         if (failFlush || !Change()) return false;
         return std::fflush(file) == 0;
     }
-    ReplaceOutcome Replace(const std::string& from, const std::string& to) override {
+    ReplaceOutcome::Value Replace(const std::string& from, const std::string& to) override {
         replaced.emplace_back(from, to);
         if (noReplace) return ReplaceOutcome::unsupported;
         if (failReplace || !Change()) return ReplaceOutcome::failed;

@@ -23,7 +23,7 @@ class FakeSystem : public SystemPort {
     struct Timer {
         TimerId id = 0;
         unsigned elapseMs = 0;
-        std::function<void()> procedure;
+        TimerProcedure* procedure = nullptr;
         bool killed = false;
     };
     struct Sent {
@@ -84,11 +84,11 @@ class FakeSystem : public SystemPort {
     std::vector<Timer> timers;  // every SetTimer, in order; ids 1, 2, ...
     std::vector<TimerId> killedTimers;
 
-    TimerId SetTimer(unsigned elapseMs, std::function<void()> procedure) override {
+    TimerId SetTimer(unsigned elapseMs, TimerProcedure& procedure) override {
         Timer timer;
         timer.id = timers.size() + 1;
         timer.elapseMs = elapseMs;
-        timer.procedure = std::move(procedure);
+        timer.procedure = &procedure;
         timers.push_back(std::move(timer));
         return timers.back().id;
     }
@@ -102,9 +102,9 @@ class FakeSystem : public SystemPort {
     // Runs a live timer's procedure at once; false when there is none.
     bool FireTimer(TimerId id) {
         Timer* timer = FindTimer(id);
-        if (timer == nullptr || !timer->procedure) return false;
-        auto procedure = timer->procedure;  // the procedure may set or kill timers
-        procedure();
+        if (timer == nullptr) return false;
+        TimerProcedure* procedure = timer->procedure;  // the procedure may set or kill timers
+        procedure->OnTimer(id);
         return true;
     }
     // Queues the timer message of a timer, as the platform does when it is due.

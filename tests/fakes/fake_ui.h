@@ -27,7 +27,7 @@ class FakeUi : public UiPort {
         std::uintptr_t check = BST_UNCHECKED;
         std::vector<std::wstring> tabs;
         int selectedTab = -1;
-        WindowProcedure procedure;
+        WindowProcedure* procedure = nullptr;
     };
     struct ShellCall {
         unsigned operation = 0;
@@ -56,19 +56,19 @@ class FakeUi : public UiPort {
                           std::intptr_t lParam, bool* handled = nullptr) {
         Window* window = Get(handle);
         std::intptr_t result = 0;
-        bool done = window != nullptr && window->procedure &&
-                    window->procedure(handle, message, wParam, lParam, result);
+        bool done = window != nullptr && window->procedure != nullptr &&
+                    window->procedure->HandleMessage(handle, message, wParam, lParam, result);
         if (handled != nullptr) *handled = done;
         return done ? result : 0;
     }
 
     WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
-                                   WindowProcedure procedure) override {
+                                   WindowProcedure& procedure) override {
         calls.push_back("CreateDialogParam");
         if (failDialogs) return nullptr;
         WindowHandle handle = Make(parent);
         Get(handle)->templateId = templateId;
-        Get(handle)->procedure = std::move(procedure);
+        Get(handle)->procedure = &procedure;
         Deliver(handle, WM_INITDIALOG, 0, 0);
         return handle;
     }
@@ -78,12 +78,12 @@ class FakeUi : public UiPort {
     }
     WindowHandle CreateWindowEx(std::uint32_t, const std::wstring&, const std::wstring& title,
                                 std::uint32_t, int, int, int, int, WindowHandle parent,
-                                WindowProcedure procedure) override {
+                                WindowProcedure& procedure) override {
         calls.push_back("CreateWindowEx");
         if (failWindows) return nullptr;
         WindowHandle handle = Make(parent);
         Get(handle)->text = title;
-        Get(handle)->procedure = std::move(procedure);
+        Get(handle)->procedure = &procedure;
         return handle;
     }
     bool DestroyWindow(WindowHandle handle) override {

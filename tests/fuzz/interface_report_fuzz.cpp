@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lumivo::JsonTree report(lumivo::BuildInterfaceReport(fuzz.agent));
     if (cJSON_GetObjectItemCaseSensitive(report.get(), "L2TP Line 0") != nullptr) __builtin_trap();
     lumivo::IsVpnAdapterPresent(fuzz.agent);
-    lumivo::FindVpnAddress(fuzz.agent);
+    std::string address;
+    lumivo::FindVpnAddress(fuzz.agent, address);
     lumivo::PrintJson(report.get());
     return 0;
 }

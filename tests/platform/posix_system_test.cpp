@@ -21,6 +21,7 @@
 #include "base/text.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_files.h"
+#include "fakes/function_procedures.h"
 #include "platform/posix/system_posix.h"
 #include "temp_folder.h"
 
@@ -301,14 +302,16 @@ TEST(PosixLoop, LongHandlerDelaysTheNextTickWithoutABurst) {
     std::vector<Clock::time_point> starts;
     std::vector<Clock::time_point> ends;
     int otherTicks = 0;
-    system.SetTimer(40, [&] {
+    FunctionTimer longTick([&] {
         starts.push_back(Clock::now());
         if (starts.size() == 1) std::this_thread::sleep_for(period * 6);
         if (starts.size() == 4) system.PostQuitMessage(0);
         ends.push_back(Clock::now());
     });
+    system.SetTimer(40, longTick);
     // Another timer that falls due many times over during the long handler.
-    TimerId other = system.SetTimer(10, [&] { ++otherTicks; });
+    FunctionTimer otherTick([&] { ++otherTicks; });
+    TimerId other = system.SetTimer(10, otherTick);
     auto begin = Clock::now();
     RunLoop(system);
     auto total = Clock::now() - begin;
@@ -333,9 +336,10 @@ TEST(PosixLoop, ShortHandlersKeepTheirPeriod) {
     PosixSystem system(0, nullptr);
     int ticks = 0;
     auto begin = Clock::now();
-    system.SetTimer(20, [&] {
+    FunctionTimer tick([&] {
         if (++ticks == 10) system.PostQuitMessage(0);
     });
+    system.SetTimer(20, tick);
     RunLoop(system);
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin);
     EXPECT_GE(elapsed.count(), 200);
@@ -350,7 +354,8 @@ TEST(PosixLoop, TerminationSignalRunsItsHandlerInsideDispatch) {
         ++terminations;
         system.PostQuitMessage(0);
     });
-    TimerId timer = system.SetTimer(10, [] {});
+    FunctionTimer idle([] {});
+    TimerId timer = system.SetTimer(10, idle);
     Message message;
     ASSERT_TRUE(system.GetMessage(message));  // the loop runs from here on
     system.KillTimer(timer);
@@ -381,10 +386,11 @@ TEST(PosixLoop, SecondTerminationWhileTheFirstWaitsEndsTheProcess) {
     Child agent([](auto ready) {
         PosixSystem system(0, nullptr);
         system.SetTerminationHandler([&] { system.PostQuitMessage(0); });
-        system.SetTimer(10, [&] {
+        FunctionTimer stuck([&] {
             ready();
             for (;;) system.Sleep(30000);  // a request that never ends
         });
+        system.SetTimer(10, stuck);
         Message message;
         while (system.GetMessage(message)) system.DispatchMessage(message);
     });

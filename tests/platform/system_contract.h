@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "fakes/function_procedures.h"
 #include "platform/system_port.h"
 
 namespace lumivo {
@@ -60,7 +61,8 @@ TYPED_TEST_P(SystemContract, SecondCreateOfAHeldMutexReportsAlreadyExists) {
 TYPED_TEST_P(SystemContract, TimerProcedureRunsOnlyInsideDispatch) {
     SystemPort& system = this->system();
     int ticks = 0;
-    TimerId id = system.SetTimer(20, [&] { ++ticks; });
+    FunctionTimer tick([&] { ++ticks; });
+    TimerId id = system.SetTimer(20, tick);
     ASSERT_NE(id, 0u);
 
     Message message = this->NextTimerMessage();
@@ -78,8 +80,10 @@ TYPED_TEST_P(SystemContract, TimersHaveDistinctIdsAndAKilledTimerNeverTicks) {
     SystemPort& system = this->system();
     int first = 0;
     int second = 0;
-    TimerId a = system.SetTimer(20, [&] { ++first; });
-    TimerId b = system.SetTimer(20, [&] { ++second; });
+    FunctionTimer firstTick([&] { ++first; });
+    FunctionTimer secondTick([&] { ++second; });
+    TimerId a = system.SetTimer(20, firstTick);
+    TimerId b = system.SetTimer(20, secondTick);
     EXPECT_NE(a, b);
     EXPECT_TRUE(system.KillTimer(a));
     EXPECT_FALSE(system.KillTimer(a));

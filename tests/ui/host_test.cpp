@@ -16,6 +16,7 @@
 #include "connections/polling.h"
 #include "fakes/console_capture.h"
 #include "fakes/fake_files.h"
+#include "fakes/function_procedures.h"
 #include "fakes/fake_internet.h"
 #include "fakes/fake_ip_helper.h"
 #include "fakes/fake_ras.h"
@@ -102,7 +103,8 @@ class HostTest : public ::testing::Test {
 
 TEST_F(HostTest, TemplatesComeFromTheBuiltInScript) {
     EXPECT_TRUE(ui.ScriptLoaded()) << ui.ScriptError();
-    EXPECT_EQ(ui.CreateDialogParam(999, nullptr, nullptr), nullptr);
+    FunctionWindowProcedure none;
+    EXPECT_EQ(ui.CreateDialogParam(999, nullptr, none), nullptr);
 }
 
 TEST_F(HostTest, StartShowsNoWindowButTheTrayIcon) {

@@ -15,6 +15,7 @@
 
 #include "base/constants.h"
 #include "fakes/console_capture.h"
+#include "fakes/function_procedures.h"
 #include "platform/posix/system_posix.h"
 #include "platform/posix/ui_host.h"
 #include "ui/main_dialog.h"
@@ -51,12 +52,13 @@ class ShowGuiTest : public ::testing::Test {
     bool RunLoopUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         bool finished = false;
-        TimerId check = system->SetTimer(20, [&] {
+        FunctionTimer tick([&] {
             if (done() || std::chrono::steady_clock::now() > deadline) {
                 finished = true;
                 system->PostQuitMessage(0);
             }
         });
+        TimerId check = system->SetTimer(20, tick);
         Message message;
         while (system->GetMessage(message)) {
             system->TranslateMessage(message);

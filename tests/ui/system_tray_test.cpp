@@ -20,6 +20,13 @@ std::wstring Tip(const NotifyIconData& data) {
     return tip;
 }
 
+// A zero-terminated UTF-16 tip as text.
+std::u16string Units(const uint16* tip) {
+    std::u16string units;
+    for (int i = 0; i < notifyTipUnits && tip[i] != 0; ++i) units += static_cast<char16_t>(tip[i]);
+    return units;
+}
+
 class SystemTrayTest : public ::testing::Test {
   protected:
     SystemTrayTest() {
@@ -83,9 +90,9 @@ TEST_F(SystemTrayTest, LongTooltipsKeepTheirFirst63Characters) {
     EXPECT_EQ(Tip(Last().data), seventy.substr(0, 63));
     EXPECT_EQ(Last().data.szTip[63], u'\0');
 
-    char16_t tip[notifyTipUnits];
+    uint16 tip[notifyTipUnits];
     CopyTrayTip(std::wstring(63, L'y'), tip);
-    EXPECT_EQ(std::u16string(tip), std::u16string(63, u'y'));
+    EXPECT_EQ(Units(tip), std::u16string(63, u'y'));
 }
 
 TEST_F(SystemTrayTest, TooltipCutNeverSplitsACharacter) {
@@ -93,14 +100,14 @@ TEST_F(SystemTrayTest, TooltipCutNeverSplitsACharacter) {
     // 62 characters, then one that takes two UTF-16 units: it does not fit.
     std::wstring text(62, L'a');
     text += static_cast<wchar_t>(0x1F512);
-    char16_t tip[notifyTipUnits];
+    uint16 tip[notifyTipUnits];
     CopyTrayTip(text, tip);
-    EXPECT_EQ(std::u16string(tip), std::u16string(62, u'a'));
+    EXPECT_EQ(Units(tip), std::u16string(62, u'a'));
 
     // 61 and the pair fit in 63 units.
     text.erase(0, 1);
     CopyTrayTip(text, tip);
-    EXPECT_EQ(std::u16string(tip).size(), 63u);
+    EXPECT_EQ(Units(tip).size(), 63u);
     EXPECT_EQ(tip[61], 0xD83D);
     EXPECT_EQ(tip[62], 0xDD12);
 }

@@ -15,6 +15,7 @@
 #include "connections/adapters.h"
 #include "connections/network_contract.h"
 #include "fakes/console_capture.h"
+#include "fakes/function_procedures.h"
 #include "platform/files_contract.h"
 #include "platform/system_contract.h"
 #include "platform/win32/files_win32.h"
@@ -73,14 +74,38 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Win32, SystemContract, Win32SystemUnder);
 TEST(Win32System, TimersTickInsideAModalLoopToo) {
     Win32System system;
     int ticks = 0;
-    TimerId id = system.SetTimer(10, [&] {
+    FunctionTimer tick([&] {
         if (++ticks == 2) system.PostQuitMessage(0);
     });
+    TimerId id = system.SetTimer(10, tick);
     // A nested loop of the platform's own: DispatchMessageW alone, no adapter.
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
     EXPECT_EQ(ticks, 2);
     system.KillTimer(id);
+}
+
+// The procedures are the caller's, not copies: one that kills its own timer
+// while it runs is not reached again, and the other timer keeps ticking.
+TEST(Win32System, ATimerThatKillsItselfStopsAndTheOthersGoOn) {
+    Win32System system;
+    int selfTicks = 0;
+    int otherTicks = 0;
+    TimerId self = 0;
+    FunctionTimer once([&] {
+        ++selfTicks;
+        system.KillTimer(self);
+    });
+    FunctionTimer other([&] {
+        if (++otherTicks == 4) system.PostQuitMessage(0);
+    });
+    self = system.SetTimer(5, once);
+    TimerId otherId = system.SetTimer(20, other);
+    Message message;
+    while (system.GetMessage(message)) system.DispatchMessage(message);
+    EXPECT_EQ(selfTicks, 1);
+    EXPECT_EQ(otherTicks, 4);
+    system.KillTimer(otherId);
 }
 
 LRESULT CALLBACK AnswerPlusOne(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -154,18 +179,19 @@ TEST(Win32IpHelper, CoreReportsEveryAdapterAndNoVpn) {
     Win32IpHelper ipHelper;
     Agent agent;
     agent.ports.ipHelper = &ipHelper;
-    std::unique_ptr<AdapterList> list = GetAdapterList(agent);
-    ASSERT_NE(list, nullptr);
+    AdapterList list;
+    ASSERT_TRUE(GetAdapterList(agent, list));
     EXPECT_FALSE(IsVpnAdapterPresent(agent));
-    EXPECT_FALSE(FindVpnAddress(agent).has_value());
+    std::string address;
+    EXPECT_FALSE(FindVpnAddress(agent, address));
     JsonTree report(BuildInterfaceReport(agent));
-    EXPECT_EQ(cJSON_GetArraySize(report.get()), static_cast<int>(list->size()));
+    EXPECT_EQ(cJSON_GetArraySize(report.get()), static_cast<int>(list.size()));
     const cJSON* first =
-        cJSON_GetObjectItemCaseSensitive(report.get(), list->front().adapterName.c_str());
+        cJSON_GetObjectItemCaseSensitive(report.get(), list.front().adapterName.c_str());
     ASSERT_TRUE(cJSON_IsArray(first));
     std::string ip;
     EXPECT_TRUE(GetJsonString(cJSON_GetArrayItem(first, 0), "ip", ip));
-    EXPECT_EQ(ip, list->front().ipAddressList.front().ipAddress);
+    EXPECT_EQ(ip, list.front().ipAddressList.front().ipAddress);
 }
 
 // ---- WinINet, through the transport that uses it ----

@@ -403,6 +403,20 @@ def scenario_second_copy(devcloud):
         agent.kill()
 
 
+def scenario_shell_restart(devcloud):
+    """The shell restarts: its "TaskbarCreated" broadcast brings the icon back."""
+    enrol(devcloud)
+    agent = Agent(devcloud, "-d")
+    try:
+        wait_for_window()
+        code, text = driver("shell-restart")
+        check(code == 0 and "gone=1" in text, "the icon was not deleted: %r" % text)
+        check("back=1" in text, "the icon did not come back: %r" % text)
+        quit_through_exit_command(agent)
+    finally:
+        agent.kill()
+
+
 def normalised(lines):
     """Console lines with what the service issues at random, and repeats of
     heart-beat replies, taken out."""
@@ -470,6 +484,7 @@ SCENARIOS = {
     "vpn_error": scenario_vpn_error,
     "ui": scenario_ui,
     "second_copy": scenario_second_copy,
+    "shell_restart": scenario_shell_restart,
     "keys": scenario_keys,
     "console_parity": scenario_console_parity,
 }

@@ -14,12 +14,17 @@
 //   ui_driver close            the caption's close box (IDCANCEL)
 //   ui_driver answer yes|no    answers the open quit question; prints its text
 //   ui_driver exit             the framework's exit command
+//   ui_driver shell-restart    the shell loses the tray icon and comes back:
+//                              the icon is deleted from outside, then
+//                              "TaskbarCreated" is broadcast; prints whether
+//                              the icon was gone before and is there after
 // Exit status 0 on success, 1 when the window or control is not there, 3
 // when the control is disabled.
 
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -388,6 +393,34 @@ int Answer(HWND dialog, bool yes) {
     return 0;
 }
 
+// The agent's tray icon: the main dialog's, id 0.
+NOTIFYICONDATAW TrayIcon(HWND dialog) {
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof data;
+    data.hWnd = dialog;
+    data.uID = 0;
+    return data;
+}
+
+// Whether the shell holds the agent's icon: it refuses to modify an icon it
+// does not know.
+bool TrayIconThere(HWND dialog) {
+    NOTIFYICONDATAW data = TrayIcon(dialog);
+    return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+int ShellRestart(HWND dialog) {
+    NOTIFYICONDATAW data = TrayIcon(dialog);
+    ::Shell_NotifyIconW(NIM_DELETE, &data);
+    std::printf("gone=%d\n", TrayIconThere(dialog) ? 0 : 1);
+    // The shell's own broadcast, to every top-level window.
+    DWORD_PTR answer = 0;
+    ::SendMessageTimeoutW(HWND_BROADCAST, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0,
+                          SMTO_ABORTIFHUNG, 5000, &answer);
+    std::printf("back=%d\n", TrayIconThere(dialog) ? 1 : 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -421,6 +454,8 @@ int main(int argc, char** argv) {
         result = ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0) ? 0 : 1;
     } else if (action == "answer" && argc > 2) {
         result = Answer(dialog, std::strcmp(argv[2], "yes") == 0);
+    } else if (action == "shell-restart") {
+        result = ShellRestart(dialog);
     } else if (action == "exit") {
         result = ::PostMessageW(dialog, WM_COMMAND, appExitCommand, 0) ? 0 : 1;
     }
