@@ -21,10 +21,13 @@ CAgentApp::~CAgentApp() { agent_.mainDialog = NULL; }
 bool CAgentApp::CheckSingleInstance() {
     SystemPort& system = *agent_.ports.system;
     MutexHandle handle = system.CreateMutex(singleInstanceMutexName, true);
-    if (handle != NULL && system.GetLastError() != ERROR_ALREADY_EXISTS) {
+    const unsigned long error = system.GetLastError();
+    if (handle != NULL && error != ERROR_ALREADY_EXISTS) {
         mutex_ = handle;
         return false;
     }
+    // The platform has said why it has no guard; no copy is known to run.
+    if (handle == NULL && error == ERROR_NO_INSTANCE_GUARD) return true;
     Log("App already running...");
     if (handle != NULL) system.CloseHandle(handle);
     return true;

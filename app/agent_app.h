@@ -19,7 +19,9 @@ class CAgentApp : private TimerProcedure, private NonCopyable {
 
     // Returns when the run is over; false on every path.
     bool RunAgent();
-    // True when another copy already runs (the message is written and the handle closed).
+    // True when another copy already runs (the message is written and the
+    // handle closed), or when the platform could not guard against one
+    // (ERROR_NO_INSTANCE_GUARD: it wrote its own line).
     bool CheckSingleInstance();
 
     TimerId connectionTimerId;

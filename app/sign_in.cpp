@@ -1,5 +1,6 @@
 #include "app/sign_in.h"
 
+#include "base/console.h"
 #include "base/constants.h"
 #include "base/settings_file.h"
 #include "cloud/enrolment.h"
@@ -14,6 +15,7 @@ void ApplyOverrides(DeviceSettings& settings, const std::string& vpnOverride,
     if (vpnOverride != notSet) settings.vpnEnabled = vpnOverride != "false";
     if (connectionsOverride != notSet) settings.connectionsEnabled = connectionsOverride != "false";
     if (passwordOverride != notSet) settings.connectionsPassword = passwordOverride;
+    MaskInConsole(settings.connectionsPassword);
 }
 
 }  // namespace
@@ -28,9 +30,15 @@ bool LoadSettingsAndSignIn(Agent& agent, const std::string& vpnOverride,
 
         const DeviceSettings& settings = agent.settings;
         bool login = settings.id != 0 && !settings.password.empty();
-        if (!login && file == SettingsFile::unusable) KeepUnusableSettingsFile(agent, path);
-        bool signedIn = login ? LoginDevice(agent, settings.id, settings.password)
-                              : EnrolDevice(agent);
+        // An identity the device could not keep would leave an orphan at the
+        // service with every start: no enrolment until the file can be saved.
+        bool signedIn = false;
+        if (login) {
+            signedIn = LoginDevice(agent, settings.id, settings.password);
+        } else if (CanKeepSettings(agent)) {
+            if (file == SettingsFile::unusable) KeepUnusableSettingsFile(agent, path);
+            signedIn = EnrolDevice(agent);
+        }
         if (signedIn) return true;
         agent.ports.system->Sleep(signInRetryMs);
     }

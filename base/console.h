@@ -16,6 +16,15 @@ void LogError(const std::string& line);
 // True: console and standard error written again.
 // False: every later write to either is dropped.
 void SetDebugOutput(bool enabled);
+// True when the lines go to a log that others read (the journal): from then
+// on each line shows no secret given to MaskInConsole (nor one in a JSON
+// reply's "password", "token", "connectionsPassword" or "preSharedKey"),
+// no control character (each shown as \xHH) and at most 4096 bytes, cut with
+// a marker. False (the start): the lines are written as they are.
+void SetConsoleForJournal(bool enabled);
+// A secret that lines for the journal show masked. Without the journal it is
+// not kept.
+void MaskInConsole(const std::string& secret);
 // Sends the console's text to another stream (a test's capture file);
 // returns the one it replaces.
 std::FILE* SetConsoleStream(std::FILE* stream);

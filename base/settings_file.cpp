@@ -97,6 +97,7 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
     // The new content goes to a new file beside the old one and replaces it
     // in one step once it is on the medium, so a power loss or a full disk
     // never leaves a truncated settings file behind.
+    const bool hadFile = files.Exists(path);
     std::string temporary;
     std::FILE* file = files.CreateTemporary(path, temporary);
     bool written = file != NULL;
@@ -114,7 +115,8 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
     }
     if (outcome != ReplaceOutcome::replaced) {
         if (file != NULL) files.Remove(temporary);
-        Log("Could not write " + path + ", the previous file is kept");
+        Log("Could not write " + path +
+            (hadFile ? ", the previous file is kept" : ", and there is no previous file"));
         return false;
     }
     return true;
@@ -134,6 +136,27 @@ bool SaveSettings(Agent& agent) {
     return true;
 }
 
+bool CanKeepSettings(Agent& agent) {
+    FilePort& files = *agent.ports.files;
+    // The same first steps as a save: a new file beside the settings file,
+    // with about a settings file's bytes, flushed to the medium. A full or
+    // read-only medium fails here, before the service hands out an identity.
+    std::string temporary;
+    std::FILE* file = files.CreateTemporary(settingsFilePath, temporary);
+    bool kept = file != NULL;
+    if (kept) {
+        kept = std::fputs(std::string(256, ' ').c_str(), file) >= 0;
+        kept = files.FlushToMedium(file) && kept;
+        kept = std::fclose(file) == 0 && kept;
+        files.Remove(temporary);
+    }
+    if (!kept) {
+        Log(std::string("Could not write a file beside ") + settingsFilePath +
+            ", so the device does not enrol until it can keep its identity");
+    }
+    return kept;
+}
+
 SettingsFile::Value LoadSettings(Agent& agent, std::string& path) {
     FilePort& files = *agent.ports.files;
     // Only the copy is left when a save was cut short between its steps.
@@ -146,6 +169,8 @@ SettingsFile::Value LoadSettings(Agent& agent, std::string& path) {
         return files.Exists(path) ? SettingsFile::unusable : SettingsFile::missing;
     }
     DeviceSettings read = ReadSettings(text);
+    MaskInConsole(read.password);
+    MaskInConsole(read.connectionsPassword);
     LogSettings(read);
     agent.settings = read;
     return read.id == 0 || read.password.empty() ? SettingsFile::unusable : SettingsFile::usable;

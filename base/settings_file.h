@@ -17,6 +17,10 @@ bool ReadTextFile(Agent& agent, const std::string& path, std::string& text);
 bool WriteTextFile(Agent& agent, const std::string& path, const std::string& text);
 // Writes the whole of agent.settings to the settings file. Always true: callers go on either way.
 bool SaveSettings(Agent& agent);
+// Whether a save could keep a new identity now: a new file can be made and
+// flushed beside the settings file (and is removed again). False, after one
+// line that says so, when it cannot.
+bool CanKeepSettings(Agent& agent);
 // What the settings file held.
 struct SettingsFile {
     enum Value { usable, missing, unusable };

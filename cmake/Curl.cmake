@@ -61,7 +61,8 @@ ExternalProject_Add(agent-curl-build
   SOURCE_DIR ${curl_dir}/src
   BINARY_DIR ${curl_dir}/build
   CONFIGURE_COMMAND ${curl_dir}/src/configure -q ${curl_configure_options}
-    CC=${CMAKE_C_COMPILER} "CFLAGS=-O2 -ffunction-sections -fdata-sections"
+    CC=${CMAKE_C_COMPILER}
+    "CFLAGS=-O2 -ffunction-sections -fdata-sections -ffile-prefix-map=${curl_dir}/src/=curl/"
   BUILD_COMMAND make -s -C lib -j${curl_jobs} libcurl.la
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${curl_library}

@@ -26,6 +26,10 @@ struct Message {
 };
 
 const unsigned long ERROR_ALREADY_EXISTS = 183;
+// Not a Windows number (bit 29 marks an application's own code): the platform
+// could not set up the single-instance guard for a reason it has written
+// itself (on POSIX, a runtime folder it refuses). No other copy is known to run.
+const unsigned long ERROR_NO_INSTANCE_GUARD = 0x20000001UL;
 
 // Message box buttons, icons and answers, with the platform's numbers.
 const unsigned MB_OK = 0x0;

@@ -4,6 +4,7 @@
 # tables (Markdown), the like-for-like ratios first.
 # Usage: scripts/bench.sh [repetitions, default 5] [ticks at the 5 s cadence, default 24]
 set -euo pipefail
+case "${1:-}" in -h|--help) echo "usage: scripts/bench.sh [repetitions, default 5] [ticks at the 5 s cadence, default 24]"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 repetitions=${1:-5}
 cadence_ticks=${2:-24}

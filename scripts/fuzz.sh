@@ -2,6 +2,7 @@
 # Runs every fuzz target for longer (default 10 minutes each) and adds what
 # they find to a scratch corpus beside the build. Usage: scripts/fuzz.sh [seconds]
 set -euo pipefail
+case "${1:-}" in -h|--help) echo "usage: scripts/fuzz.sh [seconds per target, default 600]"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 bash scripts/setup.sh

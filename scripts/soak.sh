@@ -3,6 +3,7 @@
 # seconds given), its resident memory sampled every 5 s, then the short soak
 # over the fakes under valgrind. Usage: scripts/soak.sh [seconds, default 3600]
 set -euo pipefail
+case "${1:-}" in -h|--help) echo "usage: scripts/soak.sh [seconds, default 3600]"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 seconds=${1:-3600}
 bash scripts/setup.sh

@@ -2,6 +2,7 @@
 # Builds everything and runs every test: unit, integration and end-to-end
 # (dev preset), the fuzz targets' smoke runs (fuzz preset).
 set -euo pipefail
+case "${1:-}" in -h|--help) echo "usage: scripts/test.sh"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/console.h"
 #include "platform/posix/unique_fd.h"
 
 namespace lumivo {
@@ -60,7 +62,47 @@ PosixFiles::PosixFiles(std::string deviceRoot) : root_(std::move(deviceRoot)) {
 std::string PosixFiles::DeviceRootFromEnvironment() {
     const char* root = std::getenv("LUMIVO_DEVICE_ROOT");
     if (root != nullptr && *root != '\0') return root;
-    return LUMIVO_DEVICE_ROOT_DEFAULT;
+    return DeviceRootFor(ProgramPath());
+}
+
+std::string PosixFiles::ProgramPath() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+bool PosixFiles::IsInstalledProgram(const std::string& programPath) {
+    std::string folder = Folder(programPath);
+    return folder == "/bin" || (folder.size() > 4 && folder.compare(folder.size() - 4, 4, "/bin") == 0);
+}
+
+std::string PosixFiles::DeviceRootFor(const std::string& programPath) {
+    if (IsInstalledProgram(programPath)) return LUMIVO_SERVICE_DEVICE_ROOT;
+    // The build's default is kept relative to the program, so that no path of
+    // the building machine is written into the program.
+    std::string root = LUMIVO_DEVICE_ROOT_DEFAULT;
+    if (root.empty() || root[0] == '/') return root;
+    return Folder(programPath) + "/" + root;
+}
+
+bool PosixFiles::Trusted(const std::string& path) {
+    const uid_t self = geteuid();
+    struct stat info {};
+    std::string refusal;
+    std::string folder = Folder(path);
+    if (stat(folder.c_str(), &info) == 0 && (info.st_uid != self || (info.st_mode & 022) != 0)) {
+        refusal = "The folder " + folder +
+                  (info.st_uid != self ? " belongs to another user" : " can be written by other users");
+    } else if (lstat(path.c_str(), &info) == 0 &&
+               // A link's own mode means nothing; a save replaces it.
+               (info.st_uid != self || (!S_ISLNK(info.st_mode) && (info.st_mode & 022) != 0))) {
+        refusal = "The file " + path +
+                  (info.st_uid != self ? " belongs to another user" : " can be written by other users");
+    }
+    if (!refusal.empty() && refusal != lastRefusal_) LogError(refusal + ", so it is not used");
+    lastRefusal_ = refusal;
+    if (!refusal.empty()) errno = EPERM;
+    return refusal.empty();
 }
 
 std::string PosixFiles::HostPath(const std::string& devicePath) const {
@@ -85,6 +127,7 @@ std::FILE* PosixFiles::Open(const std::string& devicePath, const char* mode) {
         errno = EINVAL;
         return nullptr;
     }
+    if (!Trusted(path)) return nullptr;
     bool update = std::strchr(mode, '+') != nullptr;
     // Non-blocking, so that opening a FIFO does not wait for its other end.
     int flags = O_CLOEXEC | O_NONBLOCK;
@@ -107,7 +150,7 @@ std::FILE* PosixFiles::Open(const std::string& devicePath, const char* mode) {
 std::FILE* PosixFiles::CreateTemporary(const std::string& besidePath, std::string& createdPath) {
     static constexpr char kSuffix[] = ".tmp-XXXXXX";
     std::string path = HostPath(besidePath);
-    if (path.empty() || !MakeFolders(Folder(path))) return nullptr;
+    if (path.empty() || !MakeFolders(Folder(path)) || !Trusted(path)) return nullptr;
     path += kSuffix;
     UniqueFd fd(mkostemp(path.data(), O_CLOEXEC | O_NOFOLLOW));
     if (!fd.Valid()) return nullptr;

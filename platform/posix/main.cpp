@@ -1,5 +1,6 @@
 // POSIX entry point: the platform's services, one Agent over them, and the
-// agent's whole run. The exit status is 0 on every path.
+// agent's whole run. The exit status is 0 on every path but a refused
+// runtime folder (1).
 
 #include <signal.h>
 
@@ -8,10 +9,12 @@
 
 #include "app/agent_app.h"
 #include "base/agent.h"
+#include "base/console.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/internet_curl.h"
 #include "platform/posix/ip_helper_posix.h"
 #include "platform/posix/ras_sim.h"
+#include "platform/posix/service_notify.h"
 #include "platform/posix/system_posix.h"
 #include "platform/posix/ui_host.h"
 
@@ -23,6 +26,9 @@ int main(int argc, char** argv) {
     // A reader of the console lines that goes away (a pipe closed early) only
     // costs the lines written after it: the writes fail instead of ending the process.
     signal(SIGPIPE, SIG_IGN);
+    // Lines in the journal are read by others: no secrets, no control bytes,
+    // no floods. Anywhere else they stay exactly as written.
+    SetConsoleForJournal(StandardOutputIsJournal());
 
     PosixSystem system(argc, argv);
     PosixFiles files(PosixFiles::DeviceRootFromEnvironment());
@@ -56,5 +62,7 @@ int main(int argc, char** argv) {
     agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
 
     CAgentApp(agent).RunAgent();
-    return 0;
+    // A refused runtime folder (its line is written) means the agent never
+    // ran: a supervisor sees that as a failure. Every other end is status 0.
+    return system.GetLastError() == ERROR_NO_INSTANCE_GUARD ? 1 : 0;
 }

@@ -1,10 +1,13 @@
 #include "platform/posix/service_notify.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 #ifdef LUMIVO_HAVE_SYSTEMD
 #include <dlfcn.h>
 #include <systemd/sd-daemon.h>
-
-#include <cstdlib>
 #endif
 
 namespace lumivo {
@@ -40,6 +43,20 @@ void NotifyServiceManager(const std::string& state) {
 #else
     (void)state;
 #endif
+}
+
+bool StandardOutputIsJournal() {
+    // Only the stream itself counts: a child's output handed on to a pipe or
+    // a file keeps the variable but is not the journal.
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    char rest = 0;
+    if (stream == nullptr || std::sscanf(stream, "%llu:%llu%c", &device, &inode, &rest) != 2)
+        return false;
+    struct stat info {};
+    return fstat(1, &info) == 0 && static_cast<unsigned long long>(info.st_dev) == device &&
+           static_cast<unsigned long long>(info.st_ino) == inode;
 }
 
 }  // namespace lumivo

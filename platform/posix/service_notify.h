@@ -13,5 +13,8 @@ namespace lumivo {
 std::string ActivityNotification(AgentActivity::Value activity, const std::string& vpnAddress);
 // sd_notify with `state`; nothing when no service manager listens.
 void NotifyServiceManager(const std::string& state);
+// Whether standard output is the journal: JOURNAL_STREAM ("DEVICE:INODE",
+// set by systemd for a unit's output) names the stream that fd 1 is.
+bool StandardOutputIsJournal();
 
 }  // namespace lumivo

@@ -20,6 +20,7 @@
 #include "base/console.h"
 #include "base/constants.h"
 #include "base/text.h"
+#include "platform/posix/files_posix.h"
 #include "platform/posix/service_notify.h"
 #include "platform/posix/termination_signal.h"
 
@@ -32,6 +33,13 @@ constexpr unsigned long kErrorGeneralFailure = 31;
 constexpr unsigned kMinimumTimerMs = 10;
 constexpr std::size_t kMaxTitleLength = 4096;
 constexpr int kServeTimeoutMs = 1000;
+
+std::string ParentFolder(const std::string& path) {
+    std::size_t end = path.find_last_not_of('/');
+    std::size_t slash = end == std::string::npos ? std::string::npos : path.rfind('/', end);
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 // One request between processes: find a window by title, or send it a message.
 constexpr std::uint32_t kWireMagic = 0x4C4D5631;
@@ -245,6 +253,10 @@ std::string PosixSystem::RuntimeDirectory() {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
     if (own != nullptr && *own != '\0') {
         dir = own;
+    } else if (PosixFiles::IsInstalledProgram(PosixFiles::ProgramPath()) &&
+               access(LUMIVO_SERVICE_RUNTIME_DIR, W_OK | X_OK) == 0) {
+        // The service's own folder, so that a copy run by hand finds its lock.
+        dir = LUMIVO_SERVICE_RUNTIME_DIR;
     } else if (xdg != nullptr && *xdg != '\0') {
         dir = std::string(xdg) + "/lumivo";
     } else {
@@ -255,14 +267,26 @@ std::string PosixSystem::RuntimeDirectory() {
         return "";
     }
     // Another user may have made the folder first (it can sit in /tmp): use
-    // it only when it is a real folder of ours, closed to everyone else.
+    // it only when it is a real folder of ours that no one else can write.
+    // A folder that is not ours is left exactly as it is.
     struct stat info {};
-    if (lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
-        LogError("The runtime folder " + dir + " is not a folder owned by this user");
+    if (lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        LogError("The runtime folder " + dir + " is not a folder, so the agent does not start");
         return "";
     }
-    if ((info.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0) {
-        LogError("Cannot restrict the runtime folder " + dir + ": " + std::strerror(errno));
+    // Root may use a folder made for a service (/run/lumivo-runtime) where
+    // only root could have made it.
+    struct stat parent {};
+    const bool madeForService = geteuid() == 0 && stat(ParentFolder(dir).c_str(), &parent) == 0 &&
+                                parent.st_uid == 0 && (parent.st_mode & 022) == 0;
+    if (info.st_uid != geteuid() && !madeForService) {
+        LogError("The runtime folder " + dir +
+                 " belongs to another user, so the agent does not start");
+        return "";
+    }
+    if ((info.st_mode & 022) != 0) {
+        LogError("The runtime folder " + dir +
+                 " can be written by other users, so the agent does not start");
         return "";
     }
     return dir;
@@ -291,7 +315,7 @@ std::wstring PosixSystem::GetModuleFileName() {
 MutexHandle PosixSystem::CreateMutex(const std::wstring& name, bool /*initialOwner*/) {
     const std::string& dir = Runtime();
     if (dir.empty()) {
-        lastError_ = kErrorAccessDenied;
+        lastError_ = ERROR_NO_INSTANCE_GUARD;  // the line is written
         return nullptr;
     }
     std::string path = dir + "/" + LockFileName(name);

@@ -5,8 +5,11 @@
 // can find and send to, and headless message boxes.
 //
 // Per-user runtime folder (mutex lock files, window sockets):
-//   $LUMIVO_RUNTIME_DIR, else $XDG_RUNTIME_DIR/lumivo, else /tmp/lumivo-<uid>;
-//   created with mode 0700 and used only when it is owned by the user.
+//   $LUMIVO_RUNTIME_DIR; else, for an installed program, the service's
+//   /run/lumivo-runtime when it is writable; else $XDG_RUNTIME_DIR/lumivo,
+//   else /tmp/lumivo-<uid>. Created with mode 0700 when missing; used only
+//   when it is the user's own and no one else can write it, never changed.
+//   A refused folder gives one line and the mutex ERROR_NO_INSTANCE_GUARD.
 // Message boxes are written as one line on standard error and answered with
 // their default button: IDOK for an OK box, IDNO for a yes/no box. The
 // environment variable LUMIVO_MESSAGEBOX_ANSWER ("yes" or "no") answers

@@ -83,6 +83,13 @@ TEST_F(AgentAppTest, ASecondCopyStopsAndForwardsShowGui) {
     EXPECT_EQ(console.Text(), "App already running...\n");
     EXPECT_THAT(system.sent, IsEmpty());
     EXPECT_THAT(system.foundTitles, ElementsAre(L"Lumivo Runtime"));  // from the first run only
+
+    // A guard the platform refused (it wrote why) is no other copy.
+    system.mutexFailure = ERROR_NO_INSTANCE_GUARD;
+    console.Clear();
+    EXPECT_FALSE(Run(L"lumivo.exe -d"));
+    EXPECT_EQ(console.Text(), "");
+    EXPECT_THAT(internet.sent, IsEmpty());
 }
 
 TEST_F(AgentAppTest, OutputIsSilencedAfterTheMutexUnlessDebug) {

@@ -83,6 +83,42 @@ TEST_F(SettingsTest, AFailedSaveKeepsTheOldFileWholeAndSaysSo) {
     }
 }
 
+TEST_F(SettingsTest, AFailedSaveWithoutAnEarlierFileSaysThereIsNone) {
+    files.failReplace = true;
+    agent.settings = DeviceSettings{8, "new", false, "", false};
+    SaveSettings(agent);
+    EXPECT_THAT(BootFiles(), IsEmpty());
+    EXPECT_THAT(console.Lines(),
+                ElementsAre("Could not write \\BOOT\\env.json, and there is no previous file"));
+}
+
+// A medium that cannot take a new file (read-only, full) at the first start:
+// no enrolment, one line per attempt, retried on the sign-in schedule; once
+// the medium takes files the device enrols once and keeps what it got.
+TEST_F(SettingsTest, NoEnrolmentUntilANewFileCanBeKept) {
+    for (bool* fault : {&files.failOpenForWrite, &files.failFlush}) {
+        *fault = true;
+        system.sleeps.clear();
+        internet.sent.clear();
+        console.Clear();
+        system.onSleep = [&](unsigned) { *fault = system.sleeps.size() < 2; };
+        internet.Script(200, R"({"id":9,"password":"issued","token":"t"})");
+        std::filesystem::remove(files.HostPath(settingsFilePath));
+
+        EXPECT_TRUE(SignIn());
+
+        EXPECT_THAT(system.sleeps, ElementsAre(30000u, 30000u));
+        EXPECT_THAT(SentPaths(), ElementsAre("devices"));
+        const std::vector<std::string> lines = console.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "Could not write a file beside \\BOOT\\env.json, so the device does "
+                             "not enrol until it can keep its identity"),
+                  2);
+        EXPECT_THAT(BootFiles(), ElementsAre("env.json"));  // no probe left behind
+        agent.settings = DeviceSettings{};
+    }
+}
+
 TEST_F(SettingsTest, AFolderThatCannotBeFlushedIsReportedAsSuch) {
     files.notDurable = true;
     agent.settings = DeviceSettings{8, "new", false, "", false};

@@ -1,4 +1,5 @@
 #include "base/text.h"
+#include "base/console.h"
 
 #include <climits>
 
@@ -22,6 +23,40 @@ TEST(TextTest, FailedWideningWritesItsMessageAndGivesEmptyText) {
     // Not a valid multibyte sequence in the C locale.
     EXPECT_EQ(ToWide("ab\xff"), L"");
     EXPECT_EQ(console.Text(), "Couldn't convert string\n");
+}
+
+// Lines for the journal: secrets masked (given, or learnt from a reply,
+// also inside a request's "data" text), control bytes escaped, long lines
+// cut; without the journal every byte stays as it was.
+TEST(ConsoleTest, JournalLinesShowNoSecretControlByteOrFlood) {
+    const std::string reply =
+        R"({"id":5,"password":"dev-pw","token":"tok-1","data":[{"id":7,"data":"{\"password\":\"vpn-pw\",\"preSharedKey\":\"psk-1\"}"}]})";
+    const std::string hostile = "x\x1b[2J\nOk 200 VPN connected 10.6.6.6\r" + std::string(5000, 'a');
+    {
+        test::ConsoleCapture console;
+        SetConsoleForJournal(true);
+        MaskInConsole("conn-pw");
+        Log("Connections Password: conn-pw");
+        Log(reply);
+        Log("later: dev-pw tok-1 vpn-pw psk-1");
+        Log(hostile);
+        LogError("");
+        SetConsoleForJournal(false);
+        const std::vector<std::string> lines = console.Lines();
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[0], "Connections Password: ********");
+        EXPECT_EQ(lines[2], "later: ******** ******** ******** ********");
+        for (const char* secret : {"conn-pw", "dev-pw", "tok-1", "vpn-pw", "psk-1"})
+            EXPECT_EQ(console.Text().find(secret), std::string::npos) << secret;
+        EXPECT_EQ(lines[3].size(), 4096u);
+        EXPECT_EQ(lines[3].rfind("x\\x1b[2J\\x0aOk 200 VPN connected 10.6.6.6\\x0daaa", 0), 0u);
+        EXPECT_EQ(lines[3].substr(4096 - 23), " [line cut, 5036 bytes]");
+    }
+    test::ConsoleCapture console;
+    MaskInConsole("dev-pw");  // not kept without the journal
+    Log(reply);
+    Log(hostile);
+    EXPECT_EQ(console.Text(), reply + "\n" + hostile + "\n");
 }
 
 TEST(JsonReadersTest, MembersAreReadOnlyWithTheRightType) {

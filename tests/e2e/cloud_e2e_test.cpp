@@ -36,9 +36,17 @@ class CloudEndToEndTest : public ::testing::Test {
         std::error_code ignored;
         if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
     }
-    std::unique_ptr<test::ChildProcess> StartAgent() {
+    // `obeyModes`: as root, without the capabilities that override a
+    // folder's mode, so that a read-only folder is one for the agent too.
+    std::unique_ptr<test::ChildProcess> StartAgent(bool obeyModes = false) {
+        std::string binary = AGENT_BINARY;
+        std::vector<std::string> args{"-d"};
+        if (obeyModes && geteuid() == 0) {
+            args.insert(args.begin(), {"--bounding-set=-dac_override,-dac_read_search", binary});
+            binary = "/usr/bin/setpriv";
+        }
         auto agent = std::make_unique<test::ChildProcess>(
-            AGENT_BINARY, std::vector<std::string>{"-d"},
+            binary, args,
             std::vector<std::string>{
                 "LUMIVO_CONNECT_TO=localhost:8443:127.0.0.1:" + std::to_string(devcloud.port()),
                 "LUMIVO_DEVICE_ROOT=" + (folder / "device").string(),
@@ -120,6 +128,51 @@ TEST_F(CloudEndToEndTest, FirstStartEnrolsAndBeatsEveryFiveSecondsNextStartLogsI
     EXPECT_EQ(log[0].path, "/api/devices/" + IntToText(id) + "/login");
     EXPECT_EQ(log[0].body, "secretKey=v61947.02&password=" + password + "&version=1.1.1");
     for (const LoggedCall& entry : log) EXPECT_NE(entry.path, "/api/devices");
+}
+
+// A runtime folder that others can write is neither used nor changed: the
+// agent says why (on standard error), not "App already running...", and ends
+// with status 1, as it never ran.
+TEST_F(CloudEndToEndTest, RuntimeFolderOthersCanWriteIsRefusedAndLeftAsItIs) {
+    std::filesystem::permissions(folder / "run", std::filesystem::perms::all);
+    auto agent = StartAgent();
+    usleep(1500000);
+    EXPECT_EQ(agent->Stop(), 1);
+    EXPECT_TRUE(agent->Texts().empty()) << testing::PrintToString(agent->Texts());
+    EXPECT_TRUE(devcloud.Log().empty());
+    EXPECT_EQ(std::filesystem::status(folder / "run").permissions(), std::filesystem::perms::all);
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "run"));
+}
+
+// Waits for one 30 s sign-in retry.
+TEST_F(CloudEndToEndTest, ReadOnlyBootFolderSendsNoEnrolmentUntilItIsWritable) {
+    const std::filesystem::path boot = folder / "device" / "BOOT";
+    std::filesystem::create_directories(boot);
+    std::filesystem::permissions(boot, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_exec);
+    auto agent = StartAgent(true);
+    const int refused = agent->WaitForLine(
+        "Could not write a file beside \\BOOT\\env.json, so the device does not enrol until it "
+        "can keep its identity",
+        15);
+    ASSERT_GE(refused, 1) << testing::PrintToString(agent->Texts());
+    EXPECT_EQ(agent->Texts()[refused - 1], "Some error occured opening \\BOOT\\env.json");
+    usleep(500000);
+    EXPECT_TRUE(devcloud.Log().empty());
+
+    std::filesystem::permissions(boot, std::filesystem::perms::owner_all);
+    const int ok = agent->WaitForLine("Ok 200", 40, refused);
+    ASSERT_GT(ok, refused) << testing::PrintToString(agent->Texts());
+    EXPECT_GT(Seconds(agent->Lines()[ok].at - agent->Lines()[refused].at), 29.5);
+    EXPECT_GT(agent->WaitForLine("{}", 8, ok + 1), ok);
+    EXPECT_EQ(agent->Stop(), 0);
+    int enrolments = 0;
+    for (const LoggedCall& entry : devcloud.Log()) enrolments += entry.path == "/api/devices";
+    EXPECT_EQ(enrolments, 1);
+    EXPECT_THAT(ReadSettings(), ::testing::HasSubstr("\"password\""));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(boot),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 // Waits for one 30 s sign-in retry.

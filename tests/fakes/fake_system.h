@@ -52,6 +52,7 @@ class FakeSystem : public SystemPort {
     // look held by another copy; mutexFails gives no handle at all (last error 5).
     bool mutexExists = false;
     bool mutexFails = false;
+    unsigned long mutexFailure = kAccessDenied;  // the last error of a failed CreateMutex
     std::vector<std::wstring> mutexNames;  // every CreateMutex, in order
     std::vector<bool> mutexInitialOwner;
     std::vector<MutexHandle> closedHandles;
@@ -61,7 +62,7 @@ class FakeSystem : public SystemPort {
         mutexNames.push_back(name);
         mutexInitialOwner.push_back(initialOwner);
         if (mutexFails) {
-            lastError = kAccessDenied;
+            lastError = mutexFailure;
             return nullptr;
         }
         bool held = mutexExists;

@@ -20,7 +20,7 @@ import time
 sys.dont_write_bytecode = True  # no cache beside the sources
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from hostile_peer import HostilePeer, endless, reply, trickle  # noqa: E402
-from processes import Child, check  # noqa: E402
+from processes import Child, check, wait_for  # noqa: E402
 
 ENV = os.environ
 WINE_RUN = ENV.get("LUMIVO_WINE_RUN", "")
@@ -33,21 +33,25 @@ TOKEN = "good-token"
 class Agent(Child):
     """One run of the agent with its own device folder."""
 
-    def __init__(self, peer, settings):
+    def __init__(self, peer, settings, root=None, args=(), journal=False, **env):
+        """settings None: no settings file (a first start); root: the device
+        folder of an earlier run; env: more environment for the agent."""
         if WINE_RUN:
             self.root = os.path.join(ENV["LUMIVO_WINE_STATE"], "prefix", "drive_c")
         else:
-            self.root = tempfile.mkdtemp(prefix="lumivo-hostile-device-")
+            self.root = root or tempfile.mkdtemp(prefix="lumivo-hostile-device-")
         os.makedirs(os.path.join(self.root, "BOOT"), exist_ok=True)
-        with open(os.path.join(self.root, "BOOT", "env.json"), "w") as stored:
-            json.dump(settings, stored)
+        if settings is not None:
+            with open(os.path.join(self.root, "BOOT", "env.json"), "w") as stored:
+                json.dump(settings, stored)
         environment = dict(ENV, LUMIVO_CONNECT_TO=peer.connect_to, LUMIVO_DEVICE_ROOT=self.root,
-                           LUMIVO_RUNTIME_DIR=self.root)
+                           LUMIVO_RUNTIME_DIR=self.root, **env)
         if WINE_RUN:
             command = [WINE_RUN, ENV["LUMIVO_WINE_STATE"], ENV["LUMIVO_AGENT_EXE"]]
         else:
             command = [ENV["LUMIVO_AGENT"]]
-        super().__init__(command + ["-d"], cwd=self.root, env=environment)
+        super().__init__(command + ["-d"] + list(args), journal=journal, cwd=self.root,
+                         env=environment)
 
     def memory_kb(self, field):
         """VmRSS (now) or VmHWM (the peak so far) of the agent's process, in kB.
@@ -220,7 +224,75 @@ def scenario_injection():
         peer.stop()
 
 
+def scenario_journal():
+    """With its output as the journal: an enrolment, a login, a VPN request
+    with a password and a key, and a 1 MB heart-beat reply full of escape
+    bytes and a forged line. No secret, no control byte and no line over
+    4 KiB reaches that output."""
+    secrets = ["dev-pass-1", "tok-enrol", "tok-login", "conn-pass-1", "vpn-pass-1", "psk-key-1"]
+    flood = b"\x1b]0;owned\x07\x1b[2J\nOk 200 VPN connected 10.6.6.6\n" + b"A" * 1000000
+    vpn = json.dumps({"url": "vpn.example", "username": "u", "password": "vpn-pass-1",
+                      "domain": "", "preSharedKey": "psk-key-1"})
+    answered = []
+
+    def handler(request):
+        if request.path == "/api/devices":
+            return reply(200, '{"id":%d,"password":"dev-pass-1","token":"tok-enrol"}' % DEVICE_ID)
+        if request.path == "/api/devices/%d/login" % DEVICE_ID:
+            return reply(200, '{"token":"tok-login"}')
+        if request.path.endswith("/heart-beat"):
+            return reply(200, flood)
+        if request.path == "/api/connections/check-requests":
+            status = "vpn-created" if answered else "request"
+            return reply(200, json.dumps({"data": [{"id": 77, "status": status, "type": "vpn",
+                                                    "data": vpn}]}))
+        if request.method == "PUT":
+            answered.append(request)
+        return reply(200, "{}")
+
+    peer = HostilePeer(handler)
+    root = tempfile.mkdtemp(prefix="lumivo-hostile-device-")
+    with open(os.path.join(root, "ras.txt"), "w") as script:
+        script.write("dial=0\naddress=10.99.0.7\n")
+    lines = []
+    try:
+        first = Agent(peer, None, root=root, journal=True)
+        try:
+            first.wait_for_lines(["Ok 200"], 30)
+            wait_for("the cut heart-beat reply", lambda: any(
+                line.startswith("\\x1b]0;owned\\x07") and "[line cut, " in line
+                for line in first.lines), 20)
+            check(first.stop(30) == 0, "exit status")
+            lines += first.lines
+        finally:
+            first.kill()
+        second = Agent(peer, None, root=root, args=["-c", "-n", "-p=conn-pass-1"], journal=True,
+                       LUMIVO_RAS_SCRIPT=os.path.join(root, "ras.txt"))
+        try:
+            second.wait_for_lines(["VPN connected successfully"], 40)
+            peer.wait_for("answer", lambda rs: [r for r in rs if r.method == "PUT"], 20)
+            check(second.stop(30) == 0, "exit status")
+            lines += second.lines
+        finally:
+            second.kill()
+        check(b"10.99.0.7" in answered[0].body, "answer %r" % answered[0].body)
+        text = "\n".join(lines)
+        figure("journal lines of both runs", len(lines))
+        figure("longest journal line (bytes)", max(len(line) for line in lines))
+        for secret in secrets:
+            check(secret not in text, "%s in the output" % secret)
+        check(not [c for c in text if (ord(c) < 32 and c != "\n") or ord(c) == 127],
+              "a control byte in the output")
+        check(max(len(line) for line in lines) <= 4096, "a line over 4 KiB")
+        check("Ok 200 VPN connected 10.6.6.6" not in lines, "a forged line of its own")
+        check("Password: ********" in lines, "the settings lines: %r" % lines[:8])
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+        peer.stop()
+
+
 SCENARIOS = {
+    "journal": scenario_journal,
     "endless": scenario_endless,
     "trickle": scenario_trickle,
     "terminate": scenario_terminate,

@@ -25,7 +25,8 @@ import urllib.request
 BUILD, VERSION = sys.argv[1], sys.argv[2]
 # Owners, modes and the maintainer scripts' syntax are lintian's to check.
 FILES = {
-    "lumivo-runtime": ["usr/bin/lumivo-runtime", "usr/lib/systemd/system/lumivo-runtime.service",
+    "lumivo-runtime": ["etc/default/lumivo-runtime",
+                       "usr/bin/lumivo-runtime", "usr/lib/systemd/system/lumivo-runtime.service",
                        "usr/lib/sysusers.d/lumivo-runtime.conf",
                        "usr/share/doc/lumivo-runtime/README",
                        "usr/share/doc/lumivo-runtime/changelog.gz",
@@ -103,6 +104,10 @@ def check_package(deb, name, architecture):
     listing = [line.split(None, 5)[5][2:] for line in run("dpkg-deb", "-c", deb).stdout.splitlines()
                if line.startswith("-")]
     check(sorted(listing) == sorted(FILES[name]), "%s: files %r" % (name, sorted(listing)))
+    listed = run("dpkg-deb", "-I", deb, "conffiles")
+    conffiles = listed.stdout.split() if listed.returncode == 0 else []
+    check(conffiles == [("/" + f) for f in FILES[name] if f.startswith("etc/")],
+          "%s: conffiles %r" % (name, conffiles))
     control = run("dpkg-deb", "-I", deb).stdout
     if name == "lumivo-runtime-desktop":
         conflicts = run("dpkg-deb", "-f", deb, "Conflicts").stdout.strip()
@@ -138,8 +143,24 @@ def start_devcloud(root, folders):
 def run_agent_as_unit(root, folders, port, operator):
     """The agent from the package with the unit's ExecStart and Environment lines."""
     entries = unit_entries(os.path.join(root, "usr/lib/systemd/system/lumivo-runtime.service"))
-    command = shlex.split(unit_value(entries, "ExecStart")[0])
-    check(command == ["/usr/bin/lumivo-runtime", "-d"], "the agent's ExecStart: %r" % command)
+    # The words of its EnvironmentFile (the package's, as installed), with the
+    # example uncommented: "$NAME" becomes that many words, as systemd splits it.
+    files = unit_value(entries, "EnvironmentFile")
+    check(files == ["-/etc/default/lumivo-runtime"], "the agent's EnvironmentFile: %r" % files)
+    options = {}
+    with open(os.path.join(root, "etc/default/lumivo-runtime")) as defaults:
+        for line in defaults:
+            line = line.strip()
+            if line.startswith("#LUMIVO_RUNTIME_OPTIONS="):
+                key, value = line[1:].split("=", 1)
+                options[key] = " ".join(shlex.split(value)).split()
+    check(options.get("LUMIVO_RUNTIME_OPTIONS") == ["-c", "-n", "-s"],
+          "the example words: %r" % options)
+    command = []
+    for word in shlex.split(unit_value(entries, "ExecStart")[0]):
+        command += options.get(word[1:], []) if word.startswith("$") else [word]
+    check(command == ["/usr/bin/lumivo-runtime", "-d", "-c", "-n", "-s"],
+          "the agent's ExecStart: %r" % command)
     command[0] = os.path.join(root, command[0].lstrip("/"))
     environment = dict(os.environ, LUMIVO_CONNECT_TO="localhost:8443:127.0.0.1:%d" % port)
     for line in unit_value(entries, "Environment"):
@@ -189,6 +210,11 @@ def check_agent_binary(agent):
                         run("readelf", "-d", agent).stdout)
     check(needed and all(n.startswith(AGENT_LIBRARIES) for n in needed),
           "the agent loads %r" % needed)
+    # Nothing of the building machine: neither the source nor the build folder.
+    source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    texts = run("strings", "-n", "6", agent).stdout
+    for folder in (source, os.path.abspath(BUILD)):
+        check(folder not in texts, "the packaged agent names %s" % folder)
     symbols = run("nm", os.path.join(BUILD, "platform/posix/lumivo-runtime")).stdout
     check(symbols and STREAM_START_UP not in symbols, "the agent carries the C++ stream start-up")
 

@@ -72,6 +72,52 @@ TEST(PosixFiles, DeviceRootComesFromTheEnvironmentOrTheBuild) {
     EXPECT_FALSE(PosixFiles::DeviceRootFromEnvironment().empty());
 }
 
+TEST(PosixFiles, AnInstalledProgramUsesTheServicesFolderABuiltOneItsBuildsFolder) {
+    EXPECT_EQ(PosixFiles::DeviceRootFor("/usr/bin/lumivo-runtime"), "/var/lib/lumivo-runtime");
+    EXPECT_EQ(PosixFiles::DeviceRootFor("/opt/lumivo/bin/lumivo-runtime"), "/var/lib/lumivo-runtime");
+    EXPECT_FALSE(PosixFiles::IsInstalledProgram("/srv/cabin/lumivo-runtime"));
+    // The build's default is relative to the program's folder.
+    const std::string built = PosixFiles::DeviceRootFor("/x/build/platform/posix/lumivo-runtime");
+    EXPECT_EQ(built.rfind("/x/build/platform/posix/", 0), 0u) << built;
+    EXPECT_EQ(built.substr(built.size() - 7), "/device");
+}
+
+// A settings folder or file that another user owns or can write is not read,
+// not written and not changed.
+TEST(PosixFiles, FoldersAndFilesOthersCanWriteAreRefusedAndLeftAsTheyAre) {
+    TempFolder root;
+    const std::string boot = root.path() + "/BOOT";
+    const std::string env = boot + "/env.json";
+    const std::string theirs = R"({"id":66,"password":"theirs","connectionsEnabled":true})";
+    mkdir(boot.c_str(), 0700);
+    Write(env, theirs);
+    PosixFiles files(root.path());
+    auto refused = [&](const char* what) {
+        std::string created;
+        EXPECT_EQ(files.Open("\\BOOT\\env.json", "r"), nullptr) << what;
+        EXPECT_EQ(files.CreateTemporary("\\BOOT\\env.json", created), nullptr) << what;
+        EXPECT_EQ(files.Open("\\BOOT\\env.json", "w"), nullptr) << what;
+        EXPECT_EQ(Content(env), theirs) << what;
+    };
+    chmod(boot.c_str(), 0777);
+    refused("folder others can write");
+    EXPECT_EQ(Rights(boot), 0777u);
+    chmod(boot.c_str(), 0700);
+    chmod(env.c_str(), 0666);
+    refused("file others can write");
+    EXPECT_EQ(Rights(env), 0666u);
+    chmod(env.c_str(), 0600);
+    if (geteuid() == 0 && chown(env.c_str(), 65534, 65534) == 0) {
+        refused("file of another user");
+        ASSERT_EQ(chown(env.c_str(), 0, 0), 0);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(boot),
+                            std::filesystem::directory_iterator()), 1);
+    std::FILE* file = files.Open("\\BOOT\\env.json", "r");
+    EXPECT_NE(file, nullptr);
+    if (file != nullptr) std::fclose(file);
+}
+
 TEST(PosixFiles, FilesOpenedForWritingAreTheOwnersOnlyAndBootIsCreated) {
     TempFolder root;
     PosixFiles files(root.path());

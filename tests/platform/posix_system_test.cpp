@@ -138,24 +138,45 @@ TEST(PosixMutex, KilledHolderLeavesNoStaleLock) {
     EXPECT_NE(system.GetLastError(), ERROR_ALREADY_EXISTS);
 }
 
-TEST(PosixRuntimeFolder, OnlyARealPrivateFolderIsUsed) {
+// A runtime folder is used only when it is a real folder of the user's that
+// no one else can write, and is never changed; a refused one leaves the mutex
+// with ERROR_NO_INSTANCE_GUARD, so no "App already running..." follows.
+TEST(PosixRuntimeFolder, OnlyARealFolderOfOursThatOthersCannotWriteIsUsed) {
     TempFolder base;
-    std::string wide = base.path() + "/wide";
-    mkdir(wide.c_str(), 0755);
-    setenv("LUMIVO_RUNTIME_DIR", wide.c_str(), 1);
-    EXPECT_EQ(PosixSystem::RuntimeDirectory(), wide);
+    chmod(base.path().c_str(), 01777);  // like /tmp: anyone may make a folder here
+    std::string readable = base.path() + "/readable";
+    mkdir(readable.c_str(), 0755);
+    chmod(readable.c_str(), 0755);
+    setenv("LUMIVO_RUNTIME_DIR", readable.c_str(), 1);
+    EXPECT_EQ(PosixSystem::RuntimeDirectory(), readable);
     struct stat info {};
-    stat(wide.c_str(), &info);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    stat(readable.c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);  // not ours to change
 
-    // A link could point anywhere: refused, and the mutex then cannot be had.
+    std::vector<std::string> refused;
+    std::string open = base.path() + "/open";
+    mkdir(open.c_str(), 0777);
+    chmod(open.c_str(), 0777);
+    refused.push_back(open);
+    // A link could point anywhere.
     std::string link = base.path() + "/link";
-    ASSERT_EQ(symlink(wide.c_str(), link.c_str()), 0);
-    setenv("LUMIVO_RUNTIME_DIR", link.c_str(), 1);
-    EXPECT_EQ(PosixSystem::RuntimeDirectory(), "");
-    PosixSystem system(0, nullptr);
-    EXPECT_EQ(system.CreateMutex(singleInstanceMutexName, true), nullptr);
-    EXPECT_NE(system.GetLastError(), ERROR_ALREADY_EXISTS);
+    ASSERT_EQ(symlink(readable.c_str(), link.c_str()), 0);
+    refused.push_back(link);
+    if (geteuid() == 0) {  // squatted by another user
+        std::string squatted = base.path() + "/squatted";
+        mkdir(squatted.c_str(), 0700);
+        ASSERT_EQ(chown(squatted.c_str(), 65534, 65534), 0);
+        refused.push_back(squatted);
+    }
+    for (const std::string& folder : refused) {
+        setenv("LUMIVO_RUNTIME_DIR", folder.c_str(), 1);
+        EXPECT_EQ(PosixSystem::RuntimeDirectory(), "") << folder;
+        PosixSystem system(0, nullptr);
+        EXPECT_EQ(system.CreateMutex(singleInstanceMutexName, true), nullptr);
+        EXPECT_EQ(system.GetLastError(), ERROR_NO_INSTANCE_GUARD);
+    }
+    stat(open.c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0777u);
     unsetenv("LUMIVO_RUNTIME_DIR");
 }
 

@@ -63,12 +63,20 @@ class Child:
     """A program whose console lines a thread collects (latin-1, the line feed
     taken off), with the time each came and a count of the bytes."""
 
-    def __init__(self, command, **popen):
+    def __init__(self, command, journal=False, **popen):
+        """journal: the program's output stands for the journal, as systemd
+        names it in JOURNAL_STREAM (the device and inode of the pipe)."""
         self.lines = []
         self.times = []  # time.monotonic() when each line came
         self.output_bytes = 0
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, **popen)
+        read, write = os.pipe()
+        if journal:
+            info = os.fstat(write)
+            popen["env"] = dict(popen.get("env", os.environ),
+                                JOURNAL_STREAM="%d:%d" % (info.st_dev, info.st_ino))
+        self.process = subprocess.Popen(command, stdout=write, stderr=subprocess.DEVNULL, **popen)
+        os.close(write)
+        self.process.stdout = os.fdopen(read, "rb")
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
