@@ -1,7 +1,7 @@
 """Child processes for the Python test drivers: devcloud on free loopback ports
 in a folder of its own, programs whose console lines a thread collects, the
-POSIX agent with its device root, run folder and simulated VPN script in a
-folder of its own, and waiting with a deadline.
+POSIX agent with its device root, run folder and simulated VPN script (or
+the host's real VPN stack) in a folder of its own, and waiting with a deadline.
 
 The binaries come from the environment (set by ctest): LUMIVO_DEVCLOUD and
 LUMIVO_AGENT.
@@ -241,13 +241,16 @@ class Agent(Child):
         self.work = work or tempfile.mkdtemp(prefix="lumivo-agent-")
         for folder in ("device/BOOT", "run"):
             os.makedirs(os.path.join(self.work, folder), exist_ok=True)
-        self.ras_script = os.path.join(self.work, "ras-script")
-        self.script(ras_script)
         environment = dict(os.environ,
                            LUMIVO_CONNECT_TO=devcloud.connect_to,
                            LUMIVO_DEVICE_ROOT=os.path.join(self.work, "device"),
-                           LUMIVO_RUNTIME_DIR=os.path.join(self.work, "run"),
-                           LUMIVO_RAS_SCRIPT=self.ras_script)
+                           LUMIVO_RUNTIME_DIR=os.path.join(self.work, "run"))
+        # ras_script None: the host's real VPN stack instead of the simulation.
+        self.ras_script = None
+        if ras_script is not None:
+            self.ras_script = environment["LUMIVO_RAS_SCRIPT"] = os.path.join(self.work,
+                                                                             "ras-script")
+            self.script(ras_script)
         super().__init__([AGENT, "-d"] + list(arguments), env=environment)
 
     def script(self, text):
