@@ -580,6 +580,7 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
                 result = 0;
                 decided = true;
             } else if (e.state == vpnFailed || e.state == vpnDisconnected) {
+                LogError("NetworkManager: the VPN failed, reason " + std::to_string(e.reason));
                 result = RasErrorForVpnFailure(e.reason);
                 decided = true;
             }

@@ -23,6 +23,7 @@ PSK, USER, PASSWORD, DOMAIN = "vm-psk-5150", "dev", "tunnel-pw", "CORP"
 MODULES = ["veth", "ppp_generic", "ppp_async", "ppp_synctty", "l2tp_ppp", "l2tp_netlink",
            "xfrm_user", "esp4", "af_key", "xt_policy"]
 started = time.monotonic()
+agent_lines = []
 
 
 def sh(command, check_status=True, timeout=60):
@@ -151,7 +152,7 @@ method=ignore
     # /sys read-only in its own mount namespace: NetworkManager then manages
     # devices without udev.
     subprocess.Popen(["unshare", "-m", "sh", "-c",
-                      "mount -o remount,bind,ro /sys && exec NetworkManager --no-daemon"],
+                      "mount -o remount,bind,ro /sys && exec NetworkManager --no-daemon --debug"],
                      stdout=open(OUT + "/nm.log", "w"), stderr=subprocess.STDOUT)
     wait_for("NetworkManager", lambda: "running" in sh("nmcli -t -f RUNNING general", False), 30)
     sh("nmcli connection up base", False)
@@ -171,20 +172,26 @@ def ping(address, count=3):
                           capture_output=True).returncode == 0
 
 
-def leftovers():
+def device_state():
     """What a VPN could leave behind on the device."""
     found = []
     found += [l for l in sh("ip -o link").splitlines() if re.search(r"\d+: ppp", l)]
-    found += [l for l in sh("nmcli -t -f NAME connection show").splitlines() if l != "base"]
+    found += sh("nmcli -t -f NAME connection show").splitlines()
     for folder in ("/etc/NetworkManager/system-connections", "/run/NetworkManager/system-connections"):
         if os.path.isdir(folder):
-            found += [os.path.join(folder, f) for f in os.listdir(folder)
-                      if f != "base.nmconnection"]
+            found += [os.path.join(folder, f) for f in os.listdir(folder)]
     secrets = "/etc/ipsec.d/ipsec.nm-l2tp.secrets"
     if os.path.exists(secrets) and open(secrets).read().strip():
         found.append(secrets + " holds a key")
     found += [l for l in sh("ip xfrm state").splitlines() if l.startswith("src")]
     return found
+
+
+baseline = []
+
+
+def leftovers():
+    return [item for item in device_state() if item not in baseline]
 
 
 def request_vpn(cloud, device, server=SERVER, password=PASSWORD):
@@ -211,14 +218,17 @@ def main():
     start_network_manager()
     note("NetworkManager up")
 
+    global agent_lines
     cloud = Devcloud()
     first = Agent(cloud, ras_script=None)
     device = wait_for("enrolment", first.device_id, 30)
     check(first.stop() == 0, "the enrolling agent's exit")
     agent = Agent(cloud, "-c", "-n", "-p=cpw", work=first.work, ras_script=None)
     cloud.call("PUT", "/devices/%d/connections-password" % device, {"password": "cpw"})
+    agent_lines = agent.lines
     note("agent enrolled as device %d" % device)
 
+    baseline.extend(device_state())
     # A VPN request: the real tunnel, through IPsec.
     vpn = request_vpn(cloud, device)
     dial_started = time.monotonic()
@@ -297,5 +307,6 @@ if __name__ == "__main__":
         main()
     except Failure as e:
         note("FAILED: %s" % e)
+        print("the agent's lines:\n  " + "\n  ".join(agent_lines))
         sys.exit(1)
     note("all checks passed")

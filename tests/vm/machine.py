@@ -53,6 +53,7 @@ mount -t tmpfs tmpfs /dev/shm
 mkdir -p /run/out /run/lock
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /run/out
 . /run/out/environment
+mkdir -p /lib/modules
 mount --bind "$LUMIVO_VM_MODULES" /lib/modules
 ip link set lo up
 echo "guest: running $LUMIVO_VM_SCRIPT"
