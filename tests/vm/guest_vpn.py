@@ -224,7 +224,10 @@ def main():
     cloud = Devcloud()
     first = Agent(cloud, ras_script=None)
     device = wait_for("enrolment", first.device_id, 30)
-    check(first.stop() == 0, "the enrolling agent's exit")
+    wait_for("a heart-beat", lambda: [c for c in cloud.log() if c["path"].endswith("/heart-beat")],
+             20)
+    code = first.stop(30)
+    check(code == 0, "the enrolling agent's exit %r: %r" % (code, first.lines))
     agent = Agent(cloud, "-c", "-n", "-p=cpw", work=first.work, ras_script=None)
     cloud.call("PUT", "/devices/%d/connections-password" % device, {"password": "cpw"})
     agent_lines = agent.lines
