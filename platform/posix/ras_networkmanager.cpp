@@ -313,10 +313,11 @@ struct RasNetworkManager::Bus {
 
     // Takes down an active connection and waits for the end of it.
     bool Deactivate(const std::string& path) {
+        std::uint32_t state = 0;
+        if (!VpnState(path, state)) return true;  // already gone
         if (!CallWithPath(nmPath, nmService, "DeactivateConnection", path,
                           "the VPN cannot be taken down")) {
-            std::uint32_t state = 0;
-            return !VpnState(path, state);  // already gone counts as down
+            return !VpnState(path, state);  // gone meanwhile counts as down
         }
         return WaitForEnd(path, 25);
     }
@@ -558,52 +559,32 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
         {"password", Utf8(params.szPassword)},
         {"ipsec-psk", Utf8(found->second.presharedKey)},
     };
-    bool refused = false;
-    const bool started = bus_->AddAndActivate(id, L2tpData(found->second.entry, params), secrets,
-                                              profilePath_, activePath_, refused);
-    for (auto& secret : secrets) Wipe(secret.second);
-    if (!started) {
-        ForgetConnection();
-        return refused ? errorInvalidParameter : errorPortNotAvailable;
-    }
+    const std::map<std::string, std::string> data = L2tpData(found->second.entry, params);
+    // The plugin gives IPsec and L2TP a short window of their own; on a slow
+    // or busy device that window can pass before the server answers, so a
+    // failed start is tried again while the dial's deadline leaves room.
+    const auto deadline = std::chrono::steady_clock::now() + dialDeadline_;
+    const auto retryRoom = std::chrono::seconds(20);
+    unsigned long result = errorVpnNoAnswer;
     handle_ = nextHandle_++;
     connection = reinterpret_cast<RasConnHandle>(handle_);
-
-    // Blocks until the tunnel is up, has failed, or the deadline has passed.
-    const auto deadline = std::chrono::steady_clock::now() + dialDeadline_;
-    unsigned long result = errorVpnNoAnswer;
-    bool decided = false;
-    while (!decided && std::chrono::steady_clock::now() < deadline) {
-        for (const VpnEvent& e : bus_->events) {
-            if (e.path != activePath_) continue;
-            if (e.state == vpnActivated) {
-                result = 0;
-                decided = true;
-            } else if (e.state == vpnFailed || e.state == vpnDisconnected) {
-                LogError("NetworkManager: the VPN failed, reason " + std::to_string(e.reason));
-                result = RasErrorForVpnFailure(e.reason);
-                decided = true;
-            }
-        }
+    while (true) {
         bus_->events.clear();
-        if (decided) break;
-        std::uint32_t state = 0;
-        if (!bus_->VpnState(activePath_, state)) {
-            // Gone without a word on the bus: the plugin gave up.
-            result = errorIpsecNegotiation;
+        bool refused = false;
+        if (!bus_->AddAndActivate(id, data, secrets, profilePath_, activePath_, refused)) {
+            result = refused ? errorInvalidParameter : errorPortNotAvailable;
             break;
         }
-        if (state == vpnActivated) {
-            result = 0;
-            break;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-            deadline - std::chrono::steady_clock::now());
-        bus_->Pump(static_cast<std::uint64_t>(
-            std::max<long long>(0, std::min<long long>(left.count(), 1000 * 1000))));
-    }
-    if (result != 0) {
+        std::uint32_t reason = 0;
+        result = WaitForDial(deadline, reason);
+        if (result == 0) break;
         bus_->Deactivate(activePath_);
+        activePath_.clear();
+        const bool startFailed = reason == 8;  // NM_VPN_CONNECTION_STATE_REASON_SERVICE_START_FAILED
+        if (!startFailed || deadline - std::chrono::steady_clock::now() < retryRoom) break;
+    }
+    for (auto& secret : secrets) Wipe(secret.second);
+    if (result != 0) {
         ForgetConnection();
         return result;
     }
@@ -613,6 +594,34 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
     return errorPortNotAvailable;
 #endif
 }
+
+#ifdef LUMIVO_HAVE_SYSTEMD
+// Waits for the outcome of the activation at activePath_: 0 when it is up, or
+// the RAS error of its failure (NetworkManager's reason in `reason`).
+unsigned long RasNetworkManager::WaitForDial(std::chrono::steady_clock::time_point deadline,
+                                             std::uint32_t& reason) {
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const VpnEvent& e : bus_->events) {
+            if (e.path != activePath_) continue;
+            if (e.state == vpnActivated) return 0;
+            if (e.state == vpnFailed || e.state == vpnDisconnected) {
+                reason = e.reason;
+                LogError("NetworkManager: the VPN failed, reason " + std::to_string(e.reason));
+                return RasErrorForVpnFailure(e.reason);
+            }
+        }
+        bus_->events.clear();
+        std::uint32_t state = 0;
+        if (!bus_->VpnState(activePath_, state)) return errorIpsecNegotiation;  // gone unsaid
+        if (state == vpnActivated) return 0;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        bus_->Pump(static_cast<std::uint64_t>(
+            std::max<long long>(0, std::min<long long>(left.count(), 1000 * 1000))));
+    }
+    return errorVpnNoAnswer;
+}
+#endif
 
 std::string RasNetworkManager::TunnelAddress() {
     if (tunnelAddress_.empty() && !activePath_.empty() && bus_ != nullptr) {

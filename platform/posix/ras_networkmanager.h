@@ -63,6 +63,8 @@ class RasNetworkManager : public RasPort, public VpnAdapterSource {
     bool Connected();          // the active connection is still up; forgets it when not
     void ForgetConnection();
     std::string TunnelAddress();
+    unsigned long WaitForDial(std::chrono::steady_clock::time_point deadline,
+                              std::uint32_t& reason);
 
     std::chrono::seconds dialDeadline_;
     std::map<std::wstring, Entry> phoneBook_;

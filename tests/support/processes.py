@@ -67,8 +67,8 @@ class Child:
         self.lines = []
         self.times = []  # time.monotonic() when each line came
         self.output_bytes = 0
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, **popen)
+        popen.setdefault("stderr", subprocess.DEVNULL)
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, **popen)
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
@@ -237,7 +237,7 @@ class Devcloud:
 class Agent(Child):
     """The POSIX agent binary with -d against devcloud, in a folder of its own."""
 
-    def __init__(self, devcloud, *arguments, work=None, ras_script=""):
+    def __init__(self, devcloud, *arguments, work=None, ras_script="", **popen):
         self.work = work or tempfile.mkdtemp(prefix="lumivo-agent-")
         for folder in ("device/BOOT", "run"):
             os.makedirs(os.path.join(self.work, folder), exist_ok=True)
@@ -251,7 +251,7 @@ class Agent(Child):
             self.ras_script = environment["LUMIVO_RAS_SCRIPT"] = os.path.join(self.work,
                                                                              "ras-script")
             self.script(ras_script)
-        super().__init__([AGENT, "-d"] + list(arguments), env=environment)
+        super().__init__([AGENT, "-d"] + list(arguments), env=environment, **popen)
 
     def script(self, text):
         """Sets the simulated VPN's outcomes (read again at every RAS call)."""

@@ -228,7 +228,8 @@ def main():
              20)
     code = first.stop(30)
     check(code == 0, "the enrolling agent's exit %r: %r" % (code, first.lines))
-    agent = Agent(cloud, "-c", "-n", "-p=cpw", work=first.work, ras_script=None)
+    agent = Agent(cloud, "-c", "-n", "-p=cpw", work=first.work, ras_script=None,
+                  stderr=open(OUT + "/agent.stderr", "w"))
     cloud.call("PUT", "/devices/%d/connections-password" % device, {"password": "cpw"})
     agent_lines = agent.lines
     note("agent enrolled as device %d" % device)
@@ -237,7 +238,10 @@ def main():
     # A VPN request: the real tunnel, through IPsec.
     vpn = request_vpn(cloud, device)
     dial_started = time.monotonic()
-    connected = agent.wait_for_line("VPN connected successfully", 90)
+    connected = wait_for("the dial's outcome", lambda: next(
+        (i for i, l in enumerate(agent.lines) if l == "VPN connected successfully" or
+         re.fullmatch(r"Error \d+ starting VPN", l)), None), 90)
+    check(agent.lines[connected] == "VPN connected successfully", agent.lines[connected])
     note("tunnel up in %.1f s" % (time.monotonic() - dial_started))
     wait_for("vpn-created", lambda: cloud.request(vpn)["status"] == "vpn-created", 15)
     answer = cloud.request(vpn)["answer"]
@@ -271,7 +275,9 @@ def main():
     wrong = request_vpn(cloud, device, password="not-" + PASSWORD)
     at = len(agent.lines)
     dial_started = time.monotonic()
-    agent.wait_for_line("Error 691 starting VPN", 90, at)
+    line = wait_for("the dial's outcome", lambda: next(
+        (l for l in agent.lines[at:] if re.fullmatch(r"Error \d+ starting VPN", l)), None), 90)
+    check(line == "Error 691 starting VPN", line)
     wait_for("the error answer", lambda: cloud.request(wrong)["status"] == "error", 15)
     passed("wrong password: \"Error 691 starting VPN\" after %.1f s, answered error" %
            (time.monotonic() - dial_started))
