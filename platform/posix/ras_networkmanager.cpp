@@ -1,7 +1,8 @@
 #include "platform/posix/ras_networkmanager.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
+#include <cstring>
 #include <type_traits>
 
 #include "base/console.h"
@@ -120,6 +121,7 @@ constexpr char nmService[] = "org.freedesktop.NetworkManager";
 constexpr char nmPath[] = "/org/freedesktop/NetworkManager";
 constexpr char activeInterface[] = "org.freedesktop.NetworkManager.Connection.Active";
 constexpr char vpnInterface[] = "org.freedesktop.NetworkManager.VPN.Connection";
+constexpr char l2tpPluginName[] = "org.freedesktop.NetworkManager.l2tp";
 constexpr std::uint64_t callTimeoutUsec = 30 * 1000 * 1000;
 
 // The sd-bus calls the backend uses, from libsystemd loaded at the first dial.
@@ -322,6 +324,26 @@ struct RasNetworkManager::Bus {
         return WaitForEnd(path, 25);
     }
 
+    // Waits until the L2TP plugin of a failed attempt has left the bus (it
+    // ends itself once its connection is gone), up to `seconds`: a new start
+    // needs a fresh one.
+    void WaitForPluginGone(int seconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            sd_bus_error error = SD_BUS_ERROR_NULL;
+            sd_bus_message* reply = nullptr;
+            int owned = 0;
+            const bool asked = api->call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "NameHasOwner", &error,
+                                                &reply, "s", l2tpPluginName) >= 0 &&
+                               api->read(reply, "b", &owned) >= 0;
+            api->message_unref(reply);
+            api->error_free(&error);
+            if (!asked || !owned) return;
+            Pump(500 * 1000);
+        }
+    }
+
     // Takes down what an earlier run of the agent left up under the profile name.
     void DeactivateLeftovers(const std::string& id) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -349,8 +371,12 @@ struct RasNetworkManager::Bus {
     bool AddAndActivate(const std::string& id, const std::map<std::string, std::string>& data,
                         const std::map<std::string, std::string>& secrets, std::string& profile,
                         std::string& active, bool& refused) {
-        std::string uuid;
-        std::ifstream("/proc/sys/kernel/random/uuid") >> uuid;
+        char uuid[40] = "";
+        if (std::FILE* file = std::fopen("/proc/sys/kernel/random/uuid", "r")) {
+            if (std::fgets(uuid, sizeof uuid, file) == nullptr) uuid[0] = '\0';
+            std::fclose(file);
+        }
+        uuid[std::strcspn(uuid, "\n")] = '\0';
         sd_bus_message* m = nullptr;
         int r = api->new_method_call(bus, &m, nmService, nmPath, nmService,
                                      "AddAndActivateConnection2");
@@ -564,7 +590,7 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
     // or busy device that window can pass before the server answers, so a
     // failed start is tried again while the dial's deadline leaves room.
     const auto deadline = std::chrono::steady_clock::now() + dialDeadline_;
-    const auto retryRoom = std::chrono::seconds(20);
+    const auto retryRoom = std::chrono::seconds(25);
     unsigned long result = errorVpnNoAnswer;
     handle_ = nextHandle_++;
     connection = reinterpret_cast<RasConnHandle>(handle_);
@@ -582,6 +608,7 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
         activePath_.clear();
         const bool startFailed = reason == 8;  // NM_VPN_CONNECTION_STATE_REASON_SERVICE_START_FAILED
         if (!startFailed || deadline - std::chrono::steady_clock::now() < retryRoom) break;
+        bus_->WaitForPluginGone(10);
     }
     for (auto& secret : secrets) Wipe(secret.second);
     if (result != 0) {
