@@ -68,6 +68,10 @@ unsigned long RasErrorForVpnFailure(std::uint32_t reason) {
     switch (reason) {
         case 9:   // no secrets
         case 10:  // login failed: the server refused the user name or password
+        // Unknown: the L2TP plugin only stops when PPP fails after IPsec and
+        // L2TP are up, which is the server refusing the user or password
+        // (its "E=691"); a failure before that comes as "service start failed".
+        case 0:
             return errorAuthenticationFailure;
         case 6:  // connect time-out
         case 7:  // service start time-out
@@ -316,7 +320,7 @@ struct RasNetworkManager::Bus {
     // Takes down an active connection and waits for the end of it.
     bool Deactivate(const std::string& path) {
         std::uint32_t state = 0;
-        if (!VpnState(path, state)) return true;  // already gone
+        if (!VpnState(path, state) || state >= vpnFailed) return true;  // already ended
         if (!CallWithPath(nmPath, nmService, "DeactivateConnection", path,
                           "the VPN cannot be taken down")) {
             return !VpnState(path, state);  // gone meanwhile counts as down

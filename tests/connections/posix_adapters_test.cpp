@@ -192,6 +192,7 @@ TEST(RasNetworkManager, EntryBecomesThePluginsConfiguration) {
 TEST(RasNetworkManager, FailureReasonsAsRasErrors) {
     EXPECT_EQ(RasErrorForVpnFailure(10), 691u);  // login failed
     EXPECT_EQ(RasErrorForVpnFailure(9), 691u);   // no secrets
+    EXPECT_EQ(RasErrorForVpnFailure(0), 691u);   // the plugin stopped: PPP refused us
     EXPECT_EQ(RasErrorForVpnFailure(6), 800u);   // connect time-out
     EXPECT_EQ(RasErrorForVpnFailure(8), 789u);   // the plugin could not start the tunnel
     EXPECT_EQ(RasErrorForVpnFailure(4), 633u);   // the plugin went away

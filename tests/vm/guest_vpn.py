@@ -196,6 +196,28 @@ def leftovers():
     return [item for item in device_state() if item not in baseline]
 
 
+def check_secrets_kept():
+    """While the VPN is up: the password and the key on no command line, and
+    in no file that another user could read."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                line = f.read()
+        except OSError:
+            continue
+        check(PASSWORD.encode() not in line and PSK.encode() not in line,
+              "a secret on the command line of %s" % line.replace(b"\0", b" ")[:200])
+    holders = sh("grep -rlsF -e %s -e %s /etc /run /var/lib /tmp" % (PASSWORD, PSK),
+                 check_status=False).split()
+    for path in holders:
+        if path.startswith((OUT, "/etc-srv", "/tmp/lumivo-devcloud-")):
+            continue  # the test's own servers
+        mode = os.stat(path).st_mode
+        check(mode & 0o077 == 0, "%s holds a secret with mode %o" % (path, mode & 0o777))
+    passed("secrets on no command line; held only in files of mode 0600 or less: %r" %
+           sorted(p for p in holders if not p.startswith((OUT, "/etc-srv", "/tmp/lumivo-devcloud-"))))
+
+
 def request_vpn(cloud, device, server=SERVER, password=PASSWORD):
     return cloud.call("POST", "/devices/%d/requests" % device,
                       {"type": "vpn", "url": server, "username": USER, "password": password,
@@ -253,6 +275,7 @@ def main():
     check("vdev" in interfaces and not any(n.startswith("ppp") for n in interfaces),
           "the interfaces %r" % interfaces)
     passed("the report lists %r; the tunnel is the VPN's own adapter \"L2TP Line 0\"" % interfaces)
+    check_secrets_kept()
     before, _ = xfrm_packets()
     check(ping(TUNNEL_SERVER, 5), "no ping through the tunnel")
     after, states = xfrm_packets()
