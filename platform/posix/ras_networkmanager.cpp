@@ -331,7 +331,7 @@ struct RasNetworkManager::Bus {
     // Waits until the L2TP plugin of a failed attempt has left the bus (it
     // ends itself once its connection is gone), up to `seconds`: a new start
     // needs a fresh one.
-    void WaitForPluginGone(int seconds) {
+    bool WaitForPluginGone(int seconds) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < deadline) {
             sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -343,9 +343,10 @@ struct RasNetworkManager::Bus {
                                api->read(reply, "b", &owned) >= 0;
             api->message_unref(reply);
             api->error_free(&error);
-            if (!asked || !owned) return;
+            if (!asked || !owned) return true;
             Pump(500 * 1000);
         }
+        return false;
     }
 
     // Takes down what an earlier run of the agent left up under the profile name.
@@ -612,7 +613,12 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
         activePath_.clear();
         const bool startFailed = reason == 8;  // NM_VPN_CONNECTION_STATE_REASON_SERVICE_START_FAILED
         if (!startFailed || deadline - std::chrono::steady_clock::now() < retryRoom) break;
-        bus_->WaitForPluginGone(10);
+        // The plugin goes on with IPsec after the failure; a start made
+        // before it has left would be handed to it and fail as well.
+        if (!bus_->WaitForPluginGone(25) ||
+            deadline - std::chrono::steady_clock::now() < retryRoom) {
+            break;
+        }
     }
     for (auto& secret : secrets) Wipe(secret.second);
     if (result != 0) {
