@@ -210,7 +210,7 @@ def check_secrets_kept():
     # Where the stack and the agent write (the shared root itself is read-only).
     places = ("/etc/ipsec.secrets /etc/ipsec.d /etc/ipsec.conf /etc/NetworkManager /etc/ppp "
               "/etc/xl2tpd /run /var/lib/NetworkManager /tmp")
-    holders = sh("grep -rlsF --exclude-dir=out -e %s -e %s %s" % (PASSWORD, PSK, places),
+    holders = sh("grep -rlsF -D skip --exclude-dir=out -e %s -e %s %s" % (PASSWORD, PSK, places),
                  check_status=False, timeout=120).split()
     for path in holders:
         if path.startswith((OUT, "/etc-srv", "/tmp/lumivo-devcloud-")):
