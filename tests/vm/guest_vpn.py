@@ -211,7 +211,7 @@ def check_secrets_kept():
     places = ("/etc/ipsec.secrets /etc/ipsec.d /etc/ipsec.conf /etc/NetworkManager /etc/ppp "
               "/etc/xl2tpd /run /var/lib/NetworkManager /tmp")
     holders = sh("grep -rlsF -D skip --exclude-dir=out -e %s -e %s %s" % (PASSWORD, PSK, places),
-                 check_status=False, timeout=120).split()
+                 check_status=False, timeout=120).splitlines()
     for path in holders:
         if path.startswith((OUT, "/etc-srv", "/tmp/lumivo-devcloud-")):
             continue  # the test's own servers
