@@ -184,7 +184,8 @@ def device_state():
             found += [os.path.join(folder, f) for f in os.listdir(folder)]
     secrets = "/etc/ipsec.d/ipsec.nm-l2tp.secrets"
     if os.path.exists(secrets) and open(secrets).read().strip():
-        found.append(secrets + " holds a key")
+        mode = os.stat(secrets).st_mode & 0o777
+        found.append("%s holds a key (mode %o)" % (secrets, mode))
     found += [l for l in sh("ip xfrm state").splitlines() if l.startswith("src")]
     return found
 
@@ -320,7 +321,13 @@ def main():
     wait_for("the error answer", lambda: cloud.request(gone)["status"] == "error", 15)
     passed("unreachable server: %r after %.1f s" % (line, seconds))
     cloud.call("DELETE", "/requests/%d" % gone)
-    wait_for(lambda: "nothing left, not %r" % leftovers(), lambda: not leftovers(), 15)
+    # The L2TP plugin keeps the key of a start that failed in IPsec in its own
+    # secrets file until its next connection; that file must stay root's alone.
+    kept = "/etc/ipsec.d/ipsec.nm-l2tp.secrets holds a key (mode 600)"
+    wait_for(lambda: "nothing left, not %r" % leftovers(),
+             lambda: not [l for l in leftovers() if l != kept], 15)
+    if kept in leftovers():
+        note("left by the plugin after the failed IPsec starts: " + kept)
     check(agent.stop() == 0, "the agent's exit")
     check("VPN connected successfully" not in agent.lines[connected + 1:], "a second VPN came up")
 
