@@ -21,8 +21,10 @@ constexpr unsigned rasConnected = 0x2000;  // RASCS_Connected
 
 // NMVpnConnectionState values the backend acts on.
 constexpr std::uint32_t vpnActivated = 5;
+#ifdef LUMIVO_HAVE_SYSTEMD
 constexpr std::uint32_t vpnFailed = 6;
 constexpr std::uint32_t vpnDisconnected = 7;
+#endif
 
 // UTF-8, as D-Bus carries text, from the wide text of the RAS records.
 std::string Utf8(const std::wstring& text) {
@@ -49,7 +51,7 @@ std::string Utf8(const std::wstring& text) {
 }
 
 // Overwrites a secret's bytes before its memory goes back to the heap.
-void Wipe(std::string& secret) {
+[[maybe_unused]] void Wipe(std::string& secret) {
     volatile char* p = secret.empty() ? nullptr : &secret[0];
     for (std::size_t i = 0; i < secret.size(); ++i) p[i] = 0;
     secret.clear();
@@ -628,6 +630,7 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
     tunnelAddress_ = bus_->Address(activePath_);
     return 0;
 #else
+    (void)connection;
     return errorPortNotAvailable;
 #endif
 }
