@@ -14,7 +14,7 @@ packages=(
   g++-arm-linux-gnueabihf qemu-user
   # the real VPN (NetworkManager) and its test in an emulated machine
   network-manager network-manager-l2tp
-  qemu-system-x86 busybox-static strongswan-charon strongswan-swanctl xl2tpd ppp iptables
+  qemu-system-x86 qemu-system-arm busybox-static strongswan-charon strongswan-swanctl xl2tpd ppp iptables
   iputils-ping kmod
   libc6:armhf libstdc++6:armhf libcurl4-openssl-dev:armhf libssl-dev:armhf
 )

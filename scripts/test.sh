@@ -29,3 +29,6 @@ cmake --build --preset win32-i686
 # The real VPN in an emulated machine (label "vm"), after everything else:
 # emulation takes a whole core.
 ctest --preset vm
+# The arm32 tests that start ARM programs as children, in an emulated ARM
+# machine (label "vm-arm").
+ctest --preset vm-arm

@@ -19,8 +19,42 @@ ARCHES = {
     # qemu program, kernel package, machine options, 9p device, console
     "amd64": ("qemu-system-x86_64", "linux-image-amd64",
               ["-accel", "tcg,tb-size=256", "-smp", "1", "-m", "512"], "virtio-9p-pci", "ttyS0"),
+    # The board's CPU. On "virt" the PCI form of 9p is not claimed by this
+    # kernel; the MMIO form is.
+    "armhf": ("qemu-system-arm", "linux-image-armmp:armhf",
+              ["-M", "virt", "-cpu", "cortex-a15", "-accel", "tcg,tb-size=256", "-smp", "1",
+               "-m", "512"], "virtio-9p-device", "ttyAMA0"),
 }
-INITRAMFS_MODULES = ["virtio_pci", "9pnet_virtio", "9p", "overlay"]
+INITRAMFS_MODULES = ["virtio_pci", "virtio_mmio", "9pnet_virtio", "9p", "overlay"]
+
+# The ARM machine cannot run the host's x86 programs: its init stays in the
+# initramfs's busybox, mounts the host's root read-only at /host and runs a
+# busybox script that starts the ARM programs in a chroot of it (the host's
+# armhf multiarch libraries serve them).
+INIT_CHROOT = r"""#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+for m in $(cat /modules); do insmod /lib/$m || echo "insmod $m failed"; done
+mkdir -p /host /out
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144 host /host || exec sh
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /out
+mount -t proc proc /host/proc
+mount -t sysfs sysfs /host/sys
+mount -t devtmpfs devtmpfs /host/dev
+mount -t tmpfs tmpfs /host/tmp
+mount -t tmpfs tmpfs /host/run
+mkdir -p /host/run/out
+mount --bind /out /host/run/out
+. /out/environment
+echo "guest: running $LUMIVO_VM_SCRIPT"
+sh "/host$LUMIVO_VM_SCRIPT" > /out/guest.log 2>&1
+echo $? > /out/status
+sync
+echo b > /proc/sysrq-trigger
+sleep 10
+"""
 SKIP = 77
 
 INIT = r"""#!/bin/busybox sh
@@ -83,11 +117,14 @@ class Machine:
 
     def _kernel(self):
         """The kernel package's files under folder/kernel, with modules.dep."""
-        root = os.path.join(self.folder, "kernel")
+        root = os.path.join(self.folder, "kernel-" + self.arch)
         found = glob.glob(os.path.join(root, "boot", "vmlinuz-*"))
         if not found:
             depends = run("apt-cache", "depends", self.package).stdout.split()
-            name = next(d for d in depends if d.startswith("linux-image-") and d != self.package)
+            name = next(d for d in depends if d.startswith("linux-image-") and
+                        d.split(":")[0] != self.package.split(":")[0])
+            if ":" in self.package and ":" not in name:
+                name += ":" + self.package.split(":")[1]
             for old in glob.glob(os.path.join(self.folder, "*.deb")):
                 os.remove(old)
             run("apt-get", "download", name, cwd=self.folder)
@@ -109,11 +146,19 @@ class Machine:
         if os.path.exists(image):
             return image
         busybox = shutil.which("busybox") or "/bin/busybox"
-        if "not a dynamic" not in subprocess.run(["ldd", busybox], capture_output=True,
-                                                 text=True).stdout + "not a dynamic" * 0 and \
-                "not a dynamic" not in subprocess.run(["ldd", busybox], capture_output=True,
-                                                      text=True).stderr:
-            raise Skip("busybox is not the static one (busybox-static)")
+        if self.arch != "amd64":
+            # The board's own busybox-static, from its package (not installed).
+            unpacked = os.path.join(self.folder, "busybox-" + self.arch)
+            if not os.path.exists(os.path.join(unpacked, "bin", "busybox")):
+                run("apt-get", "download", "busybox-static:" + self.arch, cwd=self.folder)
+                deb = glob.glob(os.path.join(self.folder, "busybox-static_*_%s.deb" % self.arch))[0]
+                run("dpkg-deb", "-x", deb, unpacked)
+                os.remove(deb)
+            busybox = os.path.join(unpacked, "bin", "busybox")
+        else:
+            linked = subprocess.run(["ldd", busybox], capture_output=True, text=True)
+            if "not a dynamic" not in linked.stdout + linked.stderr:
+                raise Skip("busybox is not the static one (busybox-static)")
         dep = {}
         with open(os.path.join(modules, "modules.dep")) as f:
             for line in f:
@@ -141,7 +186,7 @@ class Machine:
         with open(os.path.join(tree, "modules"), "w") as f:
             f.write("\n".join(os.path.basename(p) for p in ordered) + "\n")
         with open(os.path.join(tree, "init"), "w") as f:
-            f.write(INIT)
+            f.write(INIT if self.arch == "amd64" else INIT_CHROOT)
         os.chmod(os.path.join(tree, "init"), 0o755)
         listing = run("find", ".", cwd=tree).stdout
         with open(image, "wb") as out:
