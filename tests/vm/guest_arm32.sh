@@ -8,7 +8,11 @@ run() {
     echo "== $1 --gtest_filter=$2"
     chroot /host "$LUMIVO_ARM32_BUILD/$1" --gtest_filter="$2" --gtest_brief=1 || status=1
 }
-run tests/faults/settings-faults-tests 'SettingsFaultsTest.*'
+# MediumTest skips here: it needs the host's shell, which is not an ARM
+# program. SettingsFaultsTest is left out: it kills its child 0.5-15 ms after
+# the start, less than an emulated program takes to start, so no save is ever
+# under way when the kill lands.
+run tests/faults/settings-faults-tests 'MediumTest.*'
 run tests/faults/closed-console-tests 'ClosedConsoleTest.*'
 run tests/ui/ui_host_tests 'ShowGuiTest.SecondCopyOfTheProgramWithGShowsTheDialog'
 exit $status
