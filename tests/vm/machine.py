@@ -25,7 +25,7 @@ ARCHES = {
               ["-M", "virt", "-cpu", "cortex-a15", "-accel", "tcg,tb-size=256", "-smp", "1",
                "-m", "512"], "virtio-9p-device", "ttyAMA0"),
 }
-INITRAMFS_MODULES = ["virtio_pci", "virtio_mmio", "9pnet_virtio", "9p", "overlay"]
+INITRAMFS_MODULES = ["virtio_pci", "virtio_mmio", "9pnet_virtio", "9p", "overlay", "virtio_net"]
 
 # The ARM machine cannot run the host's x86 programs: its init stays in the
 # initramfs's busybox, mounts the host's root read-only at /host and runs a
@@ -194,9 +194,11 @@ class Machine:
                            stdout=out, cwd=tree, check=True, stderr=subprocess.DEVNULL)
         return image
 
-    def run(self, script, environment, timeout):
+    def run(self, script, environment, timeout, network=("-nic", "none")):
         """Boots, runs script (Python, in the guest) with environment; the
-        guest's exit status, its log and the console text."""
+        guest's exit status, its log and the console text. network: qemu's
+        network options (a restricted user network may forward to this
+        host's loopback)."""
         if shutil.which(self.qemu) is None:
             raise Skip(self.qemu + " is not installed")
         vmlinuz, modules = self._kernel()
@@ -214,7 +216,7 @@ class Machine:
             for key, value in values.items():
                 f.write("export %s='%s'\n" % (key, value))
         command = [self.qemu] + self.options + [
-            "-nographic", "-no-reboot", "-nic", "none",
+            "-nographic", "-no-reboot"] + list(network) + [
             "-kernel", vmlinuz, "-initrd", initrd,
             "-append", "console=%s panic=-1 quiet lumivo_stage2=%s" % (self.console, stage2),
             "-fsdev", "local,id=host,path=/,security_model=none,readonly=on,multidevs=remap",
