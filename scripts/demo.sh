@@ -107,8 +107,9 @@ curl -s "$operator/devices"
 echo
 
 # ---- Remote connections: a VPN round trip over the simulated RAS ----
-# Linux has no remote-access service; the agent's VPN code runs over a
-# simulation (docs/vpn-simulation.md) whose outcomes this file scripts.
+# The demo asks for the simulated remote-access service (docs/vpn-simulation.md),
+# whose outcomes this file scripts; without LUMIVO_RAS_SCRIPT the agent would
+# dial a real L2TP/IPsec VPN through NetworkManager (docs/vpn-linux.md).
 device_id=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["id"])' "$LUMIVO_DEVICE_ROOT/BOOT/env.json")
 export LUMIVO_RAS_SCRIPT="$work/ras-script"
 printf 'address=10.99.0.2\n' >"$LUMIVO_RAS_SCRIPT"

@@ -29,6 +29,10 @@ if [ "${1:-all}" = all ]; then
     chromium chromium-driver python3-selenium python3-jsonschema
     libsystemd-dev systemd lintian nsis
     libgtk-3-dev python3-gi dbus-daemon
+    # the real VPN (NetworkManager) and its test in an emulated machine
+    network-manager network-manager-l2tp
+    qemu-system-x86 qemu-system-arm busybox-static strongswan-charon strongswan-swanctl
+    xl2tpd ppp iptables iputils-ping kmod
     g++-arm-linux-gnueabihf qemu-user
     libc6:armhf libstdc++6:armhf libcurl4-openssl-dev:armhf libssl-dev:armhf
   )

@@ -32,3 +32,9 @@ cmake --build --preset win32-i686
 # (platform/win32/ce7), with the Compact size checks.
 cmake --preset wince
 cmake --build --preset wince
+# The real VPN in an emulated machine (label "vm"), after everything else:
+# emulation takes a whole core.
+ctest --preset vm
+# The arm32 tests that start ARM programs as children, in an emulated ARM
+# machine (label "vm-arm").
+ctest --preset vm-arm

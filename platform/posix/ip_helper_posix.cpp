@@ -5,9 +5,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include <optional>
-
-#include "platform/posix/ras_sim.h"
 
 namespace lumivo {
 
@@ -51,9 +48,7 @@ bool ListHostAdapters(AdapterList& adapters) {
 unsigned long IpHelperPosix::GetAdaptersInfo(AdapterList* list, unsigned long& size) {
     AdapterList adapters;
     if (!ListHostAdapters(adapters)) return errorNoData;
-    if (rasSim_ != nullptr) {
-        if (std::optional<AdapterInfo> vpn = rasSim_->VpnAdapter()) adapters.push_back(*vpn);
-    }
+    if (vpn_ != nullptr) vpn_->ShowVpnAdapter(adapters);
     if (adapters.empty()) return errorNoData;
     const unsigned long needed = static_cast<unsigned long>(adapters.size()) * adapterRecordSize;
     if (list == nullptr || size < needed) {
@@ -61,7 +56,7 @@ unsigned long IpHelperPosix::GetAdaptersInfo(AdapterList* list, unsigned long& s
         return errorBufferOverflow;
     }
     *list = std::move(adapters);
-    if (rasSim_ != nullptr) rasSim_->CountLook();
+    if (vpn_ != nullptr) vpn_->CountLook();
     return 0;
 }
 

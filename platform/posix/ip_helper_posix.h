@@ -1,23 +1,31 @@
 #pragma once
 // IP Helper on Linux: the host's interfaces from getifaddrs, with IPv4
-// addresses and masks in dotted text, plus the simulated VPN's adapter while
-// its connection is up.
+// addresses and masks in dotted text, and the VPN's tunnel listed under the
+// name the agent knows it by ("L2TP Line 0").
 
 #include "platform/ip_helper_port.h"
 
 namespace lumivo {
 
-class RasSim;
+// What the RAS backend adds to the host's list: the real backend renames its
+// tunnel's interface, the simulation appends an adapter of its own.
+class VpnAdapterSource {
+  public:
+    virtual ~VpnAdapterSource() = default;
+    virtual void ShowVpnAdapter(AdapterList& adapters) = 0;
+    // One list handed out (the simulation counts looks).
+    virtual void CountLook() {}
+};
 
 class IpHelperPosix : public IpHelperPort {
   public:
-    // rasSim may be null: then no VPN adapter is ever listed.
-    explicit IpHelperPosix(RasSim* rasSim) : rasSim_(rasSim) {}
+    // vpn may be null: then the host's list is all.
+    explicit IpHelperPosix(VpnAdapterSource* vpn) : vpn_(vpn) {}
 
     unsigned long GetAdaptersInfo(AdapterList* list, unsigned long& size) override;
 
   private:
-    RasSim* rasSim_;
+    VpnAdapterSource* vpn_;
 };
 
 // The host's interfaces in getifaddrs order, the loopback left out as the

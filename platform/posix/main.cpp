@@ -5,7 +5,9 @@
 #include <signal.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "app/agent_app.h"
 #include "base/agent.h"
@@ -13,6 +15,7 @@
 #include "platform/posix/files_posix.h"
 #include "platform/posix/internet_curl.h"
 #include "platform/posix/ip_helper_posix.h"
+#include "platform/posix/ras_networkmanager.h"
 #include "platform/posix/ras_sim.h"
 #include "platform/posix/service_notify.h"
 #include "platform/posix/system_posix.h"
@@ -42,13 +45,25 @@ int main(int argc, char** argv) {
     CurlInternet internet(CurlTimeouts{}, connectTo != nullptr ? connectTo : "");
     agent.ports.internet = &internet;
 
-    // RAS and IP Helper: Linux has no remote-access service, so the VPN runs
-    // over a simulation whose outcomes LUMIVO_RAS_SCRIPT may script
-    // (docs/vpn-simulation.md); the adapters are the host's own plus its VPN's.
+    // RAS and IP Helper: the host's L2TP/IPsec stack through NetworkManager
+    // (docs/vpn-linux.md); only LUMIVO_RAS_SCRIPT selects the simulation
+    // (docs/vpn-simulation.md), and it says so. The adapters are the host's
+    // own, the VPN's tunnel among them as "L2TP Line 0".
     const char* rasScript = std::getenv("LUMIVO_RAS_SCRIPT");
-    RasSim ras(rasScript != nullptr ? rasScript : "");
-    IpHelperPosix ipHelper(&ras);
-    agent.ports.ras = &ras;
+    std::optional<RasSim> simulation;
+    std::optional<RasNetworkManager> networkManager;
+    RasPort* ras = nullptr;
+    VpnAdapterSource* vpnAdapter = nullptr;
+    if (rasScript != nullptr) {
+        std::fputs("VPN simulated (LUMIVO_RAS_SCRIPT): no tunnel is built\n", stderr);
+        ras = &simulation.emplace(rasScript);
+        vpnAdapter = &*simulation;
+    } else {
+        ras = &networkManager.emplace();
+        vpnAdapter = &*networkManager;
+    }
+    IpHelperPosix ipHelper(vpnAdapter);
+    agent.ports.ras = ras;
     agent.ports.ipHelper = &ipHelper;
 
     // User interface host: in-memory windows built from the program's own

@@ -180,6 +180,10 @@ std::optional<AdapterInfo> RasSim::VpnAdapter() {
     return std::nullopt;
 }
 
+void RasSim::ShowVpnAdapter(AdapterList& adapters) {
+    if (std::optional<AdapterInfo> vpn = VpnAdapter()) adapters.push_back(*vpn);
+}
+
 void RasSim::CountLook() {
     for (Connection& up : connections_) {
         if (IsVpnDevice(up.deviceName)) ++up.looks;

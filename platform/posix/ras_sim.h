@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ip_helper_port.h"
+#include "platform/posix/ip_helper_posix.h"
 #include "platform/ras_port.h"
 
 namespace lumivo {
@@ -31,7 +31,7 @@ struct RasSimScript {
 // cannot use are listed in `ignored` (1-based line numbers).
 RasSimScript ParseRasSimScript(const std::string& text, std::vector<int>* ignored = nullptr);
 
-class RasSim : public RasPort {
+class RasSim : public RasPort, public VpnAdapterSource {
   public:
     // scriptPath empty: the default outcomes (dial succeeds, address at once).
     explicit RasSim(std::string scriptPath);
@@ -47,8 +47,9 @@ class RasSim : public RasPort {
 
     // For the IP Helper: the VPN's adapter while its connection is up.
     std::optional<AdapterInfo> VpnAdapter();
+    void ShowVpnAdapter(AdapterList& adapters) override;
     // Counts one adapter look (a list handed out) towards the script's thresholds.
-    void CountLook();
+    void CountLook() override;
 
   private:
     struct Connection {

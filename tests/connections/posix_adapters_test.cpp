@@ -1,5 +1,6 @@
 // What the POSIX adapters add beyond the port contract: the host's real
-// interfaces, and the simulated VPN's scripted outcomes and adapter.
+// interfaces, the simulated VPN's scripted outcomes and adapter, and how the
+// NetworkManager backend reads an entry and NetworkManager's answers.
 
 #include <net/if.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "platform/posix/ip_helper_posix.h"
+#include "platform/posix/ras_networkmanager.h"
 #include "platform/posix/ras_sim.h"
 
 namespace lumivo {
@@ -149,6 +151,76 @@ TEST_F(RasSimTest, LinkDropsAfterTheScriptedLooks) {
     unsigned long count = 9;
     EXPECT_EQ(ras.RasEnumConnections(list, 10, count), 0u);
     EXPECT_EQ(count, 0u);
+}
+
+// The entry and dial parameters as the L2TP plugin's configuration; the key
+// out of the device-configuration block as the core builds it.
+TEST(RasNetworkManager, EntryBecomesThePluginsConfiguration) {
+    RasEntry entry;
+    entry.dwfOptions = raseoProhibitPap | raseoProhibitMsChap | raseoProhibitEap;
+    entry.szLocalPhoneNumber = L"vpn.example.net";
+    RasDialParams params;
+    params.szUserName = L"d\u00e9v";
+    params.szDomain = L"CORP";
+    std::map<std::string, std::string> data = L2tpData(entry, params);
+    EXPECT_EQ(data["gateway"], "vpn.example.net");
+    EXPECT_EQ(data["user"], "d\xc3\xa9v");
+    EXPECT_EQ(data["domain"], "CORP");
+    EXPECT_EQ(data["ipsec-enabled"], "yes");
+    EXPECT_EQ(data["refuse-pap"], "yes");
+    EXPECT_EQ(data["refuse-mschap"], "yes");
+    EXPECT_EQ(data["refuse-eap"], "yes");
+    EXPECT_EQ(data["refuse-chap"], "no");
+    EXPECT_EQ(data.count("password"), 0u);  // secrets travel apart
+    EXPECT_EQ(data.count("mschapv2"), 0u);
+    params.szDomain.clear();
+    entry.dwfOptions = 0;
+    data = L2tpData(entry, params);
+    EXPECT_EQ(data.count("domain"), 0u);
+    EXPECT_EQ(data["refuse-pap"], "no");
+
+    std::vector<std::uint8_t> block(32, 0);
+    block[0] = 1, block[4] = 2, block[12] = 6, block[16] = 32, block[28] = 32;
+    for (char c : std::string("k\xe9y")) block.insert(block.end(), {std::uint8_t(c), 0});
+    EXPECT_EQ(PresharedKeyFromBlock(block), L"k\u00e9y");
+    EXPECT_EQ(PresharedKeyFromBlock(std::vector<std::uint8_t>(32, 0)), L"");
+    block[12] = 200;  // a length past the block's end
+    EXPECT_EQ(PresharedKeyFromBlock(block), L"");
+    EXPECT_EQ(PresharedKeyFromBlock(std::vector<std::uint8_t>(8, 0)), L"");
+}
+
+TEST(RasNetworkManager, FailureReasonsAsRasErrors) {
+    EXPECT_EQ(RasErrorForVpnFailure(10), 691u);  // login failed
+    EXPECT_EQ(RasErrorForVpnFailure(9), 691u);   // no secrets
+    EXPECT_EQ(RasErrorForVpnFailure(0), 691u);   // the plugin stopped: PPP refused us
+    EXPECT_EQ(RasErrorForVpnFailure(6), 800u);   // connect time-out
+    EXPECT_EQ(RasErrorForVpnFailure(8), 789u);   // the plugin could not start the tunnel
+    EXPECT_EQ(RasErrorForVpnFailure(4), 633u);   // the plugin went away
+}
+
+// Without a system bus the dial fails as a device that is not there, and
+// nothing is left listed.
+TEST(RasNetworkManager, NoBusIsNoDevice) {
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/lumivo-bus", 1);
+    RasNetworkManager ras;
+    RasEntry entry;
+    entry.szLocalPhoneNumber = L"vpn.example.net";
+    entry.szDeviceType = L"vpn";
+    entry.szDeviceName = L"L2TP Line 0";
+    ASSERT_EQ(ras.RasSetEntryProperties(L"Lumivo 0", entry, std::vector<std::uint8_t>(32, 0)), 0u);
+    RasDialParams params;
+    params.szEntryName = L"Lumivo 0";
+    RasConnHandle handle = nullptr;
+    EXPECT_EQ(ras.RasDial(params, handle), 633u);
+    params.szEntryName = L"Other";
+    EXPECT_EQ(ras.RasDial(params, handle), 623u);
+    RasConn list[10];
+    unsigned long count = 9;
+    EXPECT_EQ(ras.RasEnumConnections(list, 10, count), 0u);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(ras.RasDeleteEntry(L"Lumivo 0"), 0u);
+    EXPECT_EQ(ras.RasDeleteEntry(L"Lumivo 0"), 2u);
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
 }  // namespace

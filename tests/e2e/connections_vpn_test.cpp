@@ -51,13 +51,15 @@ class ConnectionsEndToEnd : public ::testing::Test {
     }
     void Script(const std::string& text) { std::ofstream(work / "ras-script") << text; }
 
-    void StartAgent() {
+    // simulated false: the real backend, with a system bus that is not there.
+    void StartAgent(bool simulated = true) {
         agent = std::make_unique<test::ChildProcess>(
             LUMIVO_RUNTIME_BINARY, std::vector<std::string>{"-d"},
             std::vector<std::string>{
                 "LUMIVO_DEVICE_ROOT=" + (work / "device").string(),
                 "LUMIVO_RUNTIME_DIR=" + (work / "run").string(),
-                "LUMIVO_RAS_SCRIPT=" + (work / "ras-script").string(),
+                simulated ? "LUMIVO_RAS_SCRIPT=" + (work / "ras-script").string()
+                          : "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (work / "no-bus").string(),
                 "LUMIVO_CONNECT_TO=localhost:8443:127.0.0.1:" + std::to_string(cloud.port())});
         ASSERT_TRUE(agent->Started());
     }
@@ -157,6 +159,19 @@ TEST_F(ConnectionsEndToEnd, VpnWhoseLinkDropsIsReset) {
     EXPECT_GE(agent->WaitForLine("VPN disconnected successfully", 7, connected + 1), 0);
     EXPECT_EQ(Calls("DELETE", "/api/connections/disconnect-all"), 1);
     EXPECT_NE(Request(request).status, "vpn-created");
+}
+
+// Without the simulation and without a VPN stack, no VPN is ever reported.
+TEST_F(ConnectionsEndToEnd, NoVpnStackIsAnError) {
+    WriteSettings(true);
+    const int request = cloud.CreateVpnRequest(deviceId, "vpn.example.net", "dev", "pw", "", "psk");
+    StartAgent(false);
+    const int failed = agent->WaitForLine("Error 633 starting VPN", 15);
+    ASSERT_GE(failed, 0);
+    ASSERT_TRUE(WaitForCalls("PUT", "/api/connections/" + std::to_string(request), 1, 5));
+    EXPECT_EQ(Request(request).answerStatus, "error");
+    EXPECT_EQ(agent->WaitForLine("VPN connected successfully", 0.1), -1);
+    EXPECT_EQ(agent->Stop(), 0);
 }
 
 TEST_F(ConnectionsEndToEnd, NoPollWhileConnectionsAreDisabled) {

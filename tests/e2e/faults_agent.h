@@ -59,7 +59,9 @@ class EnrolledAgent {
             AGENT_BINARY, std::vector<std::string>{"-d"},
             std::vector<std::string>{
                 "LUMIVO_CONNECT_TO=localhost:8443:127.0.0.1:" + std::to_string(cloud_.port()),
-                "LUMIVO_DEVICE_ROOT=" + root_, "LUMIVO_RUNTIME_DIR=" + root_});
+                "LUMIVO_DEVICE_ROOT=" + root_, "LUMIVO_RUNTIME_DIR=" + root_,
+                // the simulated VPN, its default outcomes (no script file)
+                "LUMIVO_RAS_SCRIPT=" + root_ + "/ras-script"});
         return process_->Started();
     }
     ChildProcess& process() { return *process_; }

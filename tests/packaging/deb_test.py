@@ -31,7 +31,8 @@ FILES = {
                        "usr/share/doc/lumivo-runtime/README",
                        "usr/share/doc/lumivo-runtime/changelog.gz",
                        "usr/share/doc/lumivo-runtime/copyright",
-                       "usr/share/lintian/overrides/lumivo-runtime"],
+                       "usr/share/lintian/overrides/lumivo-runtime",
+                       "usr/share/polkit-1/rules.d/60-lumivo-runtime.rules"],
     "lumivo-devcloud": ["usr/bin/devcloud", "usr/lib/systemd/system/lumivo-devcloud.service",
                         "usr/lib/sysusers.d/lumivo-devcloud.conf",
                         "usr/share/doc/lumivo-devcloud/README",
@@ -100,6 +101,13 @@ def check_package(deb, name, architecture):
         check(library in depends, "%s: Depends lacks %s: %r" % (name, library, fields["Depends"]))
     for library in NOT_DEPENDS[name]:
         check(library not in depends, "%s: Depends has %s: %r" % (name, library, fields["Depends"]))
+
+    if name == "lumivo-runtime":
+        # The real VPN: NetworkManager and its L2TP plugin, recommended, not required.
+        recommends = run("dpkg-deb", "-f", deb, "Recommends").stdout.split(", ")
+        check({"network-manager", "network-manager-l2tp"} <= {r.split()[0] for r in recommends
+                                                             if r.strip()},
+              "%s: Recommends %r" % (name, recommends))
 
     listing = [line.split(None, 5)[5][2:] for line in run("dpkg-deb", "-c", deb).stdout.splitlines()
                if line.startswith("-")]
@@ -219,6 +227,28 @@ def check_agent_binary(agent):
     check(symbols and STREAM_START_UP not in symbols, "the agent carries the C++ stream start-up")
 
 
+def check_vpn_grants(root):
+    """The agent asks NetworkManager over the system bus: its unit keeps
+    AF_UNIX and no capability, and the polkit rule grants its user the two
+    actions and nothing else."""
+    security = run("systemd-analyze", "security", "--offline=true", "--root=" + root,
+                   "lumivo-runtime.service")
+    print(security.stdout.splitlines()[-1] if security.stdout else "")
+    check(security.returncode == 0 and "Overall exposure level" in security.stdout,
+          "systemd-analyze security:\n" + security.stdout[-2000:])
+    entries = unit_entries(os.path.join(root, "usr/lib/systemd/system/lumivo-runtime.service"))
+    families = " ".join(unit_value(entries, "RestrictAddressFamilies")).split()
+    check("AF_UNIX" in families, "the unit's address families: %r" % families)
+    check(unit_value(entries, "CapabilityBoundingSet") == [""], "the unit grants capabilities")
+    with open(os.path.join(root, "usr/share/polkit-1/rules.d/60-lumivo-runtime.rules")) as f:
+        rule = f.read()
+    actions = set(re.findall(r'"(org\.freedesktop\.[\w.-]+)"', rule))
+    check(actions == {"org.freedesktop.NetworkManager.network-control",
+                      "org.freedesktop.NetworkManager.settings.modify.system"},
+          "the polkit rule's actions: %r" % actions)
+    check('subject.user == "lumivo-runtime"' in rule, "the polkit rule's user")
+
+
 def main():
     work = tempfile.mkdtemp(prefix="lumivo-deb-test-")
     try:
@@ -256,6 +286,8 @@ def main():
                        "lumivo-devcloud.service")
         check(verified.returncode == 0 and verified.stdout == "",
               "systemd-analyze verify:\n" + verified.stdout)
+
+        check_vpn_grants(root)
 
         folders = {"%S": os.path.join(work, "var/lib"), "%t": os.path.join(work, "run")}
         devcloud, port, operator = start_devcloud(root, folders)

@@ -1,7 +1,7 @@
 """Child processes for the Python test drivers: devcloud on free loopback ports
 in a folder of its own, programs whose console lines a thread collects, the
-POSIX agent with its device root, run folder and simulated VPN script in a
-folder of its own, and waiting with a deadline.
+POSIX agent with its device root, run folder and simulated VPN script (or
+the host's real VPN stack) in a folder of its own, and waiting with a deadline.
 
 The binaries come from the environment (set by ctest): LUMIVO_DEVCLOUD and
 LUMIVO_AGENT.
@@ -69,12 +69,13 @@ class Child:
         self.lines = []
         self.times = []  # time.monotonic() when each line came
         self.output_bytes = 0
+        popen.setdefault("stderr", subprocess.DEVNULL)
         read, write = os.pipe()
         if journal:
             info = os.fstat(write)
             popen["env"] = dict(popen.get("env", os.environ),
                                 JOURNAL_STREAM="%d:%d" % (info.st_dev, info.st_ino))
-        self.process = subprocess.Popen(command, stdout=write, stderr=subprocess.DEVNULL, **popen)
+        self.process = subprocess.Popen(command, stdout=write, **popen)
         os.close(write)
         self.process.stdout = os.fdopen(read, "rb")
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -249,18 +250,21 @@ class Devcloud:
 class Agent(Child):
     """The POSIX agent binary with -d against devcloud, in a folder of its own."""
 
-    def __init__(self, devcloud, *arguments, work=None, ras_script=""):
+    def __init__(self, devcloud, *arguments, work=None, ras_script="", **popen):
         self.work = work or tempfile.mkdtemp(prefix="lumivo-agent-")
         for folder in ("device/BOOT", "run"):
             os.makedirs(os.path.join(self.work, folder), exist_ok=True)
-        self.ras_script = os.path.join(self.work, "ras-script")
-        self.script(ras_script)
         environment = dict(os.environ,
                            LUMIVO_CONNECT_TO=devcloud.connect_to,
                            LUMIVO_DEVICE_ROOT=os.path.join(self.work, "device"),
-                           LUMIVO_RUNTIME_DIR=os.path.join(self.work, "run"),
-                           LUMIVO_RAS_SCRIPT=self.ras_script)
-        super().__init__([AGENT, "-d"] + list(arguments), env=environment)
+                           LUMIVO_RUNTIME_DIR=os.path.join(self.work, "run"))
+        # ras_script None: the host's real VPN stack instead of the simulation.
+        self.ras_script = None
+        if ras_script is not None:
+            self.ras_script = environment["LUMIVO_RAS_SCRIPT"] = os.path.join(self.work,
+                                                                             "ras-script")
+            self.script(ras_script)
+        super().__init__([AGENT, "-d"] + list(arguments), env=environment, **popen)
 
     def script(self, text):
         """Sets the simulated VPN's outcomes (read again at every RAS call)."""
