@@ -50,6 +50,8 @@ export LUMIVO_CONNECT_TO="localhost:8443:127.0.0.1:$port"
 export LUMIVO_DEVICE_ROOT="$work/device"
 export LUMIVO_RUNTIME_DIR="$work/run"
 export LUMIVO_UI_TRACE="$work/trace"
+# The simulated remote-access service (no file: its defaults, a dial that succeeds).
+export LUMIVO_RAS_SCRIPT="$work/ras-script"
 mkdir -p "$LUMIVO_DEVICE_ROOT" "$LUMIVO_RUNTIME_DIR"
 
 # First start: the device enrols; the agent runs hidden.
