@@ -33,12 +33,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/window_tree.h"
 #include "platform/ui_port.h"
 #include "resources/resource_script.h"
 
 namespace lumivo {
 
-class PosixSystem;
 class GtkTray;
 
 // A wide text as the toolkit takes it.
@@ -91,6 +91,7 @@ class GtkUi : public UiPort {
     struct Window;
 
   private:
+    using Tree = WindowTree<Window>;
     struct Units {
         int x = 1, y = 1;  // pixels of 4 horizontal and 8 vertical dialog units
     };
@@ -118,20 +119,17 @@ class GtkUi : public UiPort {
     static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer window);
     static gboolean OnStateTimer(gpointer self);
 
-    PosixSystem* system_;
+    Tree tree_;
     ResourceScript script_;
     bool scriptLoaded_ = false;
     std::string scriptError_;
     std::string statePath_;
     guint stateTimer_ = 0;
-    std::map<WindowHandle, std::unique_ptr<Window>> windows_;
-    std::map<std::wstring, bool> classes_;
     std::map<int, GdkPixbuf*> images_;  // icons and bitmaps by resource number
     std::unique_ptr<GtkTray> tray_;
     NotifyIconData trayData_;
     bool trayAdded_ = false;
     std::string writtenState_;
-    bool exitHooked_ = false;
 };
 
 }  // namespace lumivo

@@ -13,25 +13,11 @@ namespace {
 constexpr int pixelsPerUnit = 2;
 constexpr int tabItemHeight = 20;
 constexpr int tabItemInset = 2;
-constexpr const char* dialogClass = "#32770";
+constexpr const char* dialogClass = dialogClassName;
 
 std::string Narrow(const std::wstring& text) {
     std::string out;
     for (wchar_t c : text) out += static_cast<std::uint32_t>(c) < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-std::wstring FromUtf16(const uint16* units, std::size_t count) {
-    std::wstring out;
-    for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
-        std::uint32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        out += static_cast<wchar_t>(c);
-    }
     return out;
 }
 
@@ -58,37 +44,21 @@ struct PosixUi::Window {
     WindowProcedure* procedure = nullptr;
 };
 
-PosixUi::PosixUi(PosixSystem* system) : system_(system) {
+PosixUi::PosixUi(PosixSystem* system) : tree_(system) {
     scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
                                         EmbeddedResourceHeaders());
     if (const char* trace = std::getenv("LUMIVO_UI_TRACE")) tracePath_ = trace;
 }
 
-PosixUi::~PosixUi() {
-    if (system_ != nullptr) {
-        // The exit hook points at this object; what it replaced is not known here.
-        if (exitHooked_) system_->SetTerminationHandler(nullptr);
-        for (const auto& window : windows_) {
-            if (window.second->parent == nullptr) system_->UnregisterWindow(window.first);
-        }
-    }
-}
+PosixUi::~PosixUi() { tree_.ReleaseSystem(); }
 
-PosixUi::Window* PosixUi::Find(WindowHandle handle) const {
-    auto it = windows_.find(handle);
-    return it == windows_.end() ? nullptr : it->second.get();
-}
+PosixUi::Window* PosixUi::Find(WindowHandle handle) const { return tree_.Find(handle); }
 
-PosixUi::Window* PosixUi::MakeWindow(Window* parent, std::string className, std::uint32_t style) {
-    auto window = std::make_unique<Window>();
-    window->parent = parent;
-    window->className = std::move(className);
-    window->style = style;
+PosixUi::Window* PosixUi::MakeWindow(Window* parent, const std::string& className,
+                                     std::uint32_t style) {
+    Window* window = tree_.Make(parent, className, style);
     window->enabled = (style & WS_DISABLED) == 0;
-    Window* raw = window.get();
-    windows_[raw] = std::move(window);
-    if (parent != nullptr) parent->children.push_back(raw);
-    return raw;
+    return window;
 }
 
 WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
@@ -120,23 +90,7 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
                  (item.x + item.width) * pixelsPerUnit, (item.y + item.height) * pixelsPerUnit};
     }
     window->procedure = &procedure;
-
-    if (parentWindow == nullptr && system_ != nullptr) {
-        system_->RegisterWindow(
-            window, window->text,
-            [this, window](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-                return SendMessage(window, message, wParam, lParam);
-            });
-        if (!exitHooked_) {
-            // The agent's own quit path, without a question.
-            exitHooked_ = true;
-            system_->SetTerminationHandler([this, window] {
-                if (Find(window) != nullptr) {
-                    SendMessage(window, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
-                }
-            });
-        }
-    }
+    tree_.RegisterTopLevel(*this, window);
 
     std::intptr_t setFocus = 1;
     window->procedure->HandleMessage(window, WM_INITDIALOG, 0, 0, setFocus);
@@ -150,39 +104,23 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
 }
 
 bool PosixUi::RegisterClass(const std::wstring& className) {
-    return classes_.emplace(className, true).second;
+    return tree_.RegisterClass(className);
 }
 
 WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                      const std::wstring& title, std::uint32_t style, int x, int y,
                                      int width, int height, WindowHandle parent,
                                      WindowProcedure& procedure) {
-    Window* parentWindow = Find(parent);
-    if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr)) {
-        return nullptr;
-    }
-    Window* window = MakeWindow(parentWindow, Narrow(className), style);
-    window->text = title;
-    window->rect = Rect{x, y, x + width, y + height};
-    window->visible = (style & WS_VISIBLE) != 0;
-    window->procedure = &procedure;
+    Window* window = tree_.MakePlain(className, Narrow(className), title, style, x, y, width,
+                                     height, parent, procedure);
+    if (window != nullptr) window->enabled = (style & WS_DISABLED) == 0;
     return window;
 }
 
 bool PosixUi::DestroyWindow(WindowHandle handle) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
-    if (window->parent != nullptr) {
-        auto& siblings = window->parent->children;
-        for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-            if (*it == window) {
-                siblings.erase(it);
-                break;
-            }
-        }
-    } else if (system_ != nullptr && window->className == dialogClass) {
-        system_->UnregisterWindow(window);
-    }
+    tree_.Detach(window);
     DestroyTree(window);
     return true;
 }
@@ -191,30 +129,18 @@ void PosixUi::DestroyTree(Window* window) {
     for (Window* child : window->children) DestroyTree(child);
     if (foreground_ == window) foreground_ = nullptr;
     if (focus_ == window) focus_ = nullptr;
-    windows_.erase(window);
+    tree_.Erase(window);
 }
 
-WindowHandle PosixUi::GetDlgItem(WindowHandle dialog, int id) {
-    Window* window = Find(dialog);
-    if (window == nullptr) return nullptr;
-    for (Window* child : window->children) {
-        if (child->id == id && child->className != dialogClass) return child;
-    }
-    return nullptr;
-}
+WindowHandle PosixUi::GetDlgItem(WindowHandle dialog, int id) { return tree_.DlgItem(dialog, id); }
 
-WindowHandle PosixUi::GetParent(WindowHandle handle) {
-    Window* window = Find(handle);
-    return window == nullptr ? nullptr : window->parent;
-}
+WindowHandle PosixUi::GetParent(WindowHandle handle) { return tree_.Parent(handle); }
 
 bool PosixUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
     window->text = text;
-    if (window->parent == nullptr && system_ != nullptr && window->className == dialogClass) {
-        system_->SetWindowTitle(window, text);
-    }
+    tree_.TitleChanged(window, text);
     if (window->className == "Edit") SendCommand(window, EN_CHANGE);
     // Edit controls may hold passwords: only static texts go to the trace.
     if (window->className == "Static" && window->parent != nullptr) {
@@ -360,15 +286,7 @@ bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x,
     if (window == nullptr) return false;
     Rect& r = window->rect;
     const Rect before = r;
-    if ((flags & SWP_NOSIZE) == 0) {
-        r.right = r.left + width;
-        r.bottom = r.top + height;
-    }
-    if ((flags & SWP_NOMOVE) == 0) {
-        const int w = r.right - r.left;
-        const int h = r.bottom - r.top;
-        r = Rect{x, y, x + w, y + h};
-    }
+    Tree::Reposition(r, x, y, width, height, flags);
     if ((flags & SWP_NOZORDER) == 0) window->topmost = insertAfter == HWND_TOPMOST;
     const bool changed = before.left != r.left || before.top != r.top || before.right != r.right ||
                          before.bottom != r.bottom;
@@ -380,16 +298,7 @@ bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x,
 }
 
 bool PosixUi::GetWindowRect(WindowHandle handle, Rect& rect) {
-    Window* window = Find(handle);
-    if (window == nullptr) return false;
-    rect = window->rect;
-    for (const Window* parent = window->parent; parent != nullptr; parent = parent->parent) {
-        rect.left += parent->rect.left;
-        rect.right += parent->rect.left;
-        rect.top += parent->rect.top;
-        rect.bottom += parent->rect.top;
-    }
-    return true;
+    return tree_.ScreenRect(handle, rect);
 }
 
 int PosixUi::GetSystemMetrics(int index) {
@@ -420,7 +329,7 @@ bool PosixUi::ShellNotifyIcon(unsigned operation, const NotifyIconData& data) {
     if (shellRefuses_ || data.cbSize != notifyIconDataSize) return false;
     auto it = tray_.begin();
     while (it != tray_.end() && !(it->window == data.hWnd && it->id == data.uID)) ++it;
-    const std::wstring tip = FromUtf16(data.szTip, notifyTipUnits);
+    const std::wstring tip = WideFromUtf16(data.szTip, notifyTipUnits);
 
     if (operation == NIM_DELETE) {
         if (it == tray_.end()) return false;
@@ -462,9 +371,7 @@ std::string PosixUi::WideToAnsi(const std::wstring& text) {
 // --- What a user does ---
 
 void PosixUi::SendCommand(Window* control, unsigned code) {
-    if (control->parent == nullptr) return;
-    SendMessage(control->parent, WM_COMMAND, MakeWParam(static_cast<unsigned>(control->id), code),
-                reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
+    Tree::SendCommand(*this, control, code);
 }
 
 bool PosixUi::Click(WindowHandle handle) {
@@ -504,19 +411,12 @@ bool PosixUi::ClickTab(WindowHandle handle, int index) {
 
 void PosixUi::SelectTab(Window* tab, int index) {
     SendMessage(tab, TCM_SETCURSEL, static_cast<std::uintptr_t>(index), 0);
-    NotifyHeader header;
-    header.hwndFrom = tab;
-    header.idFrom = static_cast<std::uintptr_t>(tab->id);
-    header.code = TCN_SELCHANGE;
-    SendMessage(tab->parent, WM_NOTIFY, header.idFrom, reinterpret_cast<std::intptr_t>(&header));
+    Tree::SendSelectionChange(*this, tab);
 }
 
 // --- The keyboard, as the platform's dialog manager handles it ---
 
-PosixUi::Window* PosixUi::Root(Window* window) const {
-    while (window != nullptr && window->parent != nullptr) window = window->parent;
-    return window;
-}
+PosixUi::Window* PosixUi::Root(Window* window) const { return Tree::Root(window); }
 
 bool PosixUi::Contains(const Window* outer, const Window* inner) const {
     for (; inner != nullptr; inner = inner->parent) {
@@ -655,11 +555,7 @@ bool PosixUi::DoubleTapTrayIcon() {
 void PosixUi::RestartTaskbar(unsigned taskbarCreatedMessage) {
     if (!tray_.empty()) Trace("tray lost");
     tray_.clear();
-    std::vector<WindowHandle> topLevel;
-    for (const auto& window : windows_) {
-        if (window.second->parent == nullptr) topLevel.push_back(window.first);
-    }
-    for (WindowHandle window : topLevel) SendMessage(window, taskbarCreatedMessage, 0, 0);
+    for (Window* window : tree_.TopLevel()) SendMessage(window, taskbarCreatedMessage, 0, 0);
 }
 
 // --- What a user sees ---
@@ -669,14 +565,7 @@ std::optional<PosixUi::TrayIcon> PosixUi::CurrentTrayIcon() const {
     return tray_.front();
 }
 
-WindowHandle PosixUi::FindDialog(int templateId) const {
-    for (const auto& window : windows_) {
-        if (window.second->className == dialogClass && window.second->templateId == templateId) {
-            return window.first;
-        }
-    }
-    return nullptr;
-}
+WindowHandle PosixUi::FindDialog(int templateId) const { return tree_.FindDialog(templateId); }
 
 int PosixUi::TemplateOf(WindowHandle handle) const {
     Window* window = Find(handle);

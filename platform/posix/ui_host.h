@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/window_tree.h"
 #include "platform/ui_port.h"
 #include "resources/resource_script.h"
 
@@ -34,8 +35,6 @@ namespace lumivo {
 // The page keys, which the dialogs themselves never handle.
 inline constexpr unsigned VK_PRIOR = 0x21;
 inline constexpr unsigned VK_NEXT = 0x22;
-
-class PosixSystem;
 
 class PosixUi : public UiPort {
   public:
@@ -134,13 +133,14 @@ class PosixUi : public UiPort {
 
   private:
     struct Window;
+    using Tree = WindowTree<Window>;
     struct TabEntry {
         std::wstring text;
         std::intptr_t parameter = 0;
     };
 
     Window* Find(WindowHandle handle) const;
-    Window* MakeWindow(Window* parent, std::string className, std::uint32_t style);
+    Window* MakeWindow(Window* parent, const std::string& className, std::uint32_t style);
     void DestroyTree(Window* window);
     bool IsVisible(const Window* window) const;
     Rect TabItemRect(const Window* tab, int index) const;
@@ -156,21 +156,18 @@ class PosixUi : public UiPort {
     std::string Describe(const Window* window) const;
     std::string ItemName(const Window* control) const;
 
-    PosixSystem* system_;
+    Tree tree_;
     ResourceScript script_;
     bool scriptLoaded_ = false;
     std::string scriptError_;
     std::string tracePath_;
 
-    std::map<WindowHandle, std::unique_ptr<Window>> windows_;
-    std::map<std::wstring, bool> classes_;
     std::map<int, std::unique_ptr<int>> icons_;  // a handle points at its resource number
     std::vector<TrayIcon> tray_;
     std::vector<std::intptr_t> trayAnswers_;
     WindowHandle foreground_ = nullptr;
     WindowHandle focus_ = nullptr;
     bool shellRefuses_ = false;
-    bool exitHooked_ = false;
 };
 
 }  // namespace lumivo

@@ -1,0 +1,224 @@
+#pragma once
+// The window tree both POSIX user-interface hosts keep (the headless one and
+// the desktop one): window records by handle, registered classes, dialog
+// items by id, parents, destruction of a whole tree, screen rectangles, the
+// notifications controls send to their dialog, and the top-level dialogs
+// registered with the POSIX system. `W` is the host's window record; it has
+// at least parent, children, className, id, templateId, text, style, rect,
+// visible and procedure.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/system_posix.h"
+#include "platform/ui_port.h"
+
+namespace lumivo {
+
+// The class name the hosts give dialogs, as the platform's dialog manager does.
+inline constexpr const char* dialogClassName = "#32770";
+
+// A zero-terminated UTF-16 text of at most `count` units as a wide text.
+template <class Unit>
+std::wstring WideFromUtf16(const Unit* units, std::size_t count) {
+    std::wstring out;
+    for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
+        std::uint32_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        }
+        out += static_cast<wchar_t>(c);
+    }
+    return out;
+}
+
+template <class W>
+class WindowTree {
+  public:
+    explicit WindowTree(PosixSystem* system) : system_(system) {}
+    WindowTree(const WindowTree&) = delete;
+    WindowTree& operator=(const WindowTree&) = delete;
+
+    // Cuts the ties to the system (its exit hook points at the host).
+    void ReleaseSystem() {
+        if (system_ == nullptr) return;
+        if (exitHooked_) system_->SetTerminationHandler(nullptr);
+        for (const auto& window : windows_) {
+            if (window.second->parent == nullptr) system_->UnregisterWindow(window.first);
+        }
+    }
+
+    W* Find(WindowHandle handle) const {
+        auto it = windows_.find(handle);
+        return it == windows_.end() ? nullptr : it->second.get();
+    }
+
+    W* Make(W* parent, const std::string& className, std::uint32_t style) {
+        auto window = std::make_unique<W>();
+        window->parent = parent;
+        window->className = className;
+        window->style = style;
+        W* raw = window.get();
+        windows_[raw] = std::move(window);
+        if (parent != nullptr) parent->children.push_back(raw);
+        return raw;
+    }
+
+    bool RegisterClass(const std::wstring& className) {
+        return classes_.emplace(className, true).second;
+    }
+
+    // A window of a registered class (`name` is the class name as the host
+    // keeps it); null for an unknown class or parent.
+    W* MakePlain(const std::wstring& className, const std::string& name, const std::wstring& title,
+                 std::uint32_t style, int x, int y, int width, int height, WindowHandle parent,
+                 WindowProcedure& procedure) {
+        W* parentWindow = Find(parent);
+        if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr))
+            return nullptr;
+        W* window = Make(parentWindow, name, style);
+        window->text = title;
+        window->rect = Rect{x, y, x + width, y + height};
+        window->visible = (style & WS_VISIBLE) != 0;
+        window->procedure = &procedure;
+        return window;
+    }
+
+    // A top-level dialog is found by its title from outside; the first one
+    // takes the exit command of SIGINT and SIGTERM (the agent's own quit
+    // path, without a question).
+    void RegisterTopLevel(UiPort& ui, W* window) {
+        if (window->parent != nullptr || system_ == nullptr) return;
+        system_->RegisterWindow(
+            window, window->text,
+            [&ui, window](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+                return ui.SendMessage(window, message, wParam, lParam);
+            });
+        if (exitHooked_) return;
+        exitHooked_ = true;
+        system_->SetTerminationHandler([this, &ui, window] {
+            if (Find(window) != nullptr)
+                ui.SendMessage(window, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
+        });
+    }
+
+    void TitleChanged(W* window, const std::wstring& text) {
+        if (window->parent == nullptr && system_ != nullptr && window->className == dialogClassName)
+            system_->SetWindowTitle(window, text);
+    }
+
+    // Takes `window` out of its parent's children, or out of the system's
+    // list of top-level dialogs; the host then destroys the tree.
+    void Detach(W* window) {
+        if (window->parent != nullptr) {
+            auto& siblings = window->parent->children;
+            for (auto it = siblings.begin(); it != siblings.end(); ++it) {
+                if (*it == window) {
+                    siblings.erase(it);
+                    break;
+                }
+            }
+        } else if (system_ != nullptr && window->className == dialogClassName) {
+            system_->UnregisterWindow(window);
+        }
+    }
+
+    void Erase(W* window) { windows_.erase(window); }
+
+    WindowHandle DlgItem(WindowHandle dialog, int id) const {
+        W* window = Find(dialog);
+        if (window == nullptr) return nullptr;
+        for (W* child : window->children) {
+            if (child->id == id && child->className != dialogClassName) return child;
+        }
+        return nullptr;
+    }
+
+    WindowHandle Parent(WindowHandle handle) const {
+        W* window = Find(handle);
+        return window == nullptr ? nullptr : window->parent;
+    }
+
+    static W* Root(W* window) {
+        while (window != nullptr && window->parent != nullptr) window = window->parent;
+        return window;
+    }
+
+    WindowHandle FindDialog(int templateId) const {
+        for (const auto& window : windows_) {
+            if (window.second->className == dialogClassName &&
+                window.second->templateId == templateId)
+                return window.first;
+        }
+        return nullptr;
+    }
+
+    std::vector<W*> TopLevel() const {
+        std::vector<W*> tops;
+        for (const auto& window : windows_) {
+            if (window.second->parent == nullptr) tops.push_back(window.second.get());
+        }
+        return tops;
+    }
+
+    // SetWindowPos on a rectangle: moves and sizes as `flags` allow.
+    static void Reposition(Rect& r, int x, int y, int width, int height, unsigned flags) {
+        if ((flags & SWP_NOSIZE) == 0) {
+            r.right = r.left + width;
+            r.bottom = r.top + height;
+        }
+        if ((flags & SWP_NOMOVE) == 0) {
+            const int w = r.right - r.left;
+            const int h = r.bottom - r.top;
+            r = Rect{x, y, x + w, y + h};
+        }
+    }
+
+    // A window's rectangle in screen pixels.
+    bool ScreenRect(WindowHandle handle, Rect& rect) const {
+        W* window = Find(handle);
+        if (window == nullptr) return false;
+        rect = window->rect;
+        for (const W* parent = window->parent; parent != nullptr; parent = parent->parent) {
+            rect.left += parent->rect.left;
+            rect.right += parent->rect.left;
+            rect.top += parent->rect.top;
+            rect.bottom += parent->rect.top;
+        }
+        return true;
+    }
+
+    // What a control tells its dialog: WM_COMMAND with `code`.
+    static void SendCommand(UiPort& ui, W* control, unsigned code) {
+        if (control->parent == nullptr) return;
+        ui.SendMessage(control->parent, WM_COMMAND,
+                       MakeWParam(static_cast<unsigned>(control->id), code),
+                       reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
+    }
+
+    // What a tab control tells its dialog when the user picked another tab.
+    static void SendSelectionChange(UiPort& ui, W* tab) {
+        if (tab->parent == nullptr) return;
+        NotifyHeader header;
+        header.hwndFrom = tab;
+        header.idFrom = static_cast<std::uintptr_t>(tab->id);
+        header.code = TCN_SELCHANGE;
+        ui.SendMessage(tab->parent, WM_NOTIFY, header.idFrom,
+                       reinterpret_cast<std::intptr_t>(&header));
+    }
+
+    const std::map<WindowHandle, std::unique_ptr<W>>& Windows() const { return windows_; }
+
+  private:
+    PosixSystem* system_;
+    bool exitHooked_ = false;
+    std::map<WindowHandle, std::unique_ptr<W>> windows_;
+    std::map<std::wstring, bool> classes_;
+};
+
+}  // namespace lumivo
