@@ -306,14 +306,10 @@ WindowHandle GtkUi::CreateDialogParam(int templateId, WindowHandle parent,
     for (const ControlTemplate& item : dialog->controls) BuildControl(window, item, units);
     Place(window);
     SetFocusChain(window);
-    window->procedure = &procedure;
-    tree_.RegisterTopLevel(*this, window);
-
-    std::intptr_t setFocus = 1;
-    window->procedure->HandleMessage(window, WM_INITDIALOG, 0, 0, setFocus);
-    if (Find(window) == nullptr) return nullptr;
+    bool setFocus = true;
+    if (!tree_.Initialise(*this, window, procedure, setFocus)) return nullptr;
     if (parentWindow != nullptr) SetFocusChain(Root(window));
-    if (parentWindow == nullptr && setFocus != 0) FocusFirst(window);
+    if (parentWindow == nullptr && setFocus) FocusFirst(window);
     if ((dialog->style & WS_VISIBLE) != 0) ShowWindow(window, SW_SHOW);
     return window;
 }

@@ -89,13 +89,9 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
             Rect{item.x * pixelsPerUnit, item.y * pixelsPerUnit,
                  (item.x + item.width) * pixelsPerUnit, (item.y + item.height) * pixelsPerUnit};
     }
-    window->procedure = &procedure;
-    tree_.RegisterTopLevel(*this, window);
-
-    std::intptr_t setFocus = 1;
-    window->procedure->HandleMessage(window, WM_INITDIALOG, 0, 0, setFocus);
-    if (Find(window) == nullptr) return nullptr;  // destroyed during its initialisation
-    if (parentWindow == nullptr && setFocus != 0) {
+    bool setFocus = true;
+    if (!tree_.Initialise(*this, window, procedure, setFocus)) return nullptr;
+    if (parentWindow == nullptr && setFocus) {
         std::vector<Window*> stops = TabStops(window);
         if (!stops.empty()) focus_ = stops.front();
     }

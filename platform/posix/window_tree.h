@@ -107,6 +107,18 @@ class WindowTree {
         });
     }
 
+    // Gives a new dialog its procedure and WM_INITDIALOG (after registering
+    // a top-level one); false when the dialog destroyed itself meanwhile.
+    // `setFocus` says whether the dialog leaves the focus to the host.
+    bool Initialise(UiPort& ui, W* window, WindowProcedure& procedure, bool& setFocus) {
+        window->procedure = &procedure;
+        RegisterTopLevel(ui, window);
+        std::intptr_t answer = 1;
+        procedure.HandleMessage(window, WM_INITDIALOG, 0, 0, answer);
+        setFocus = answer != 0;
+        return Find(window) != nullptr;
+    }
+
     void TitleChanged(W* window, const std::wstring& text) {
         if (window->parent == nullptr && system_ != nullptr && window->className == dialogClassName)
             system_->SetWindowTitle(window, text);
