@@ -50,10 +50,10 @@ std::string PageName(int templateId) {
 
 }  // namespace
 
-struct GtkUi::Window {
+struct GtkUiWindow {
     GtkUi* ui = nullptr;
-    Window* parent = nullptr;
-    std::vector<Window*> children;
+    GtkUiWindow* parent = nullptr;
+    std::vector<GtkUiWindow*> children;
     std::string className;
     int templateId = 0;  // dialogs only
     int id = 0;          // controls only
@@ -67,7 +67,9 @@ struct GtkUi::Window {
     WindowProcedure* procedure = nullptr;
 };
 
-GtkUi::GtkUi(PosixSystem* system) : tree_(system) {
+template class WindowTree<GtkUiWindow>;
+
+GtkUi::GtkUi(PosixSystem* system) : WindowTree(system) {
     scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
                                         EmbeddedResourceHeaders());
     if (const char* state = std::getenv("LUMIVO_UI_STATE")) {
@@ -97,8 +99,8 @@ GtkUi::GtkUi(PosixSystem* system) : tree_(system) {
 GtkUi::~GtkUi() {
     if (stateTimer_ != 0) g_source_remove(stateTimer_);
     tray_.reset();
-    tree_.ReleaseSystem();
-    const std::vector<Window*> roots = tree_.TopLevel();
+    ReleaseSystem();
+    const std::vector<Window*> roots = TopLevel();
     std::vector<GtkWidget*> tops;
     for (Window* root : roots) {
         if (root->widget != nullptr) tops.push_back(root->widget);
@@ -108,11 +110,9 @@ GtkUi::~GtkUi() {
     for (const auto& image : images_) g_object_unref(image.second);
 }
 
-GtkUi::Window* GtkUi::Find(WindowHandle handle) const { return tree_.Find(handle); }
-
 GtkUi::Window* GtkUi::MakeWindow(Window* parent, const std::string& className,
                                  std::uint32_t style) {
-    Window* window = tree_.Make(parent, className, style);
+    Window* window = Make(parent, className, style);
     window->ui = this;
     return window;
 }
@@ -126,10 +126,6 @@ GtkWidget* GtkUi::WidgetOf(WindowHandle handle) const {
     Window* window = Find(handle);
     return window != nullptr ? window->widget : nullptr;
 }
-
-WindowHandle GtkUi::FindDialog(int templateId) const { return tree_.FindDialog(templateId); }
-
-GtkUi::Window* GtkUi::Root(Window* window) const { return Tree::Root(window); }
 
 // Dialog units from the template's font as this desktop renders it: the
 // average width of the Latin letters and the height of a line, as Windows
@@ -307,7 +303,7 @@ WindowHandle GtkUi::CreateDialogParam(int templateId, WindowHandle parent,
     Place(window);
     SetFocusChain(window);
     bool setFocus = true;
-    if (!tree_.Initialise(*this, window, procedure, setFocus)) return nullptr;
+    if (!Initialise(window, procedure, setFocus)) return nullptr;
     if (parentWindow != nullptr) SetFocusChain(Root(window));
     if (parentWindow == nullptr && setFocus) FocusFirst(window);
     if ((dialog->style & WS_VISIBLE) != 0) ShowWindow(window, SW_SHOW);
@@ -343,17 +339,13 @@ void GtkUi::FocusFirst(Window* dialog) {
     gtk_widget_child_focus(dialog->layout, GTK_DIR_TAB_FORWARD);
 }
 
-bool GtkUi::RegisterClass(const std::wstring& className) {
-    return tree_.RegisterClass(className);
-}
-
 // A window of a registered class: the tray's hidden window, which only
 // takes messages.
 WindowHandle GtkUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                    const std::wstring& title, std::uint32_t style, int x, int y,
                                    int width, int height, WindowHandle parent,
                                    WindowProcedure& procedure) {
-    Window* window = tree_.MakePlain(className, Utf8(className), title, style, x, y, width,
+    Window* window = MakePlain(className, Utf8(className), title, style, x, y, width,
                                      height, parent, procedure);
     if (window != nullptr) window->ui = this;
     return window;
@@ -368,23 +360,19 @@ void GtkUi::DestroyTree(Window* window) {
         g_signal_handlers_disconnect_matched(window->widget, G_SIGNAL_MATCH_DATA, 0, 0, nullptr,
                                              nullptr, window);
     }
-    tree_.Erase(window);
+    Erase(window);
 }
 
 bool GtkUi::DestroyWindow(WindowHandle handle) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
-    tree_.Detach(window);
+    Detach(window);
     GtkWidget* widget = window->widget;
     window->procedure = nullptr;
     DestroyTree(window);
     if (widget != nullptr) gtk_widget_destroy(widget);
     return true;
 }
-
-WindowHandle GtkUi::GetDlgItem(WindowHandle handle, int id) { return tree_.DlgItem(handle, id); }
-
-WindowHandle GtkUi::GetParent(WindowHandle handle) { return tree_.Parent(handle); }
 
 bool GtkUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
     Window* window = Find(handle);
@@ -395,7 +383,7 @@ bool GtkUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
         window->text = text;
         if (window->parent == nullptr && widget != nullptr)
             gtk_window_set_title(GTK_WINDOW(widget), utf8.c_str());
-        tree_.TitleChanged(window, text);
+        TitleChanged(window, text);
     } else if (GTK_IS_ENTRY(widget)) {
         gtk_entry_set_text(GTK_ENTRY(widget), utf8.c_str());  // sends EN_CHANGE
     } else if (GTK_IS_LABEL(widget)) {
@@ -549,17 +537,13 @@ bool GtkUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, i
     Window* window = Find(handle);
     if (window == nullptr) return false;
     Rect& r = window->rect;
-    Tree::Reposition(r, x, y, width, height, flags);
+    Reposition(r, x, y, width, height, flags);
     if ((flags & SWP_NOZORDER) == 0 && window->parent == nullptr && window->widget != nullptr)
         gtk_window_set_keep_above(GTK_WINDOW(window->widget), insertAfter == HWND_TOPMOST);
     if (window->widget != nullptr && window->parent != nullptr && (flags & SWP_NOSIZE) == 0)
         gtk_widget_set_size_request(window->widget, r.right - r.left, r.bottom - r.top);
     Place(window);
     return true;
-}
-
-bool GtkUi::GetWindowRect(WindowHandle handle, Rect& rect) {
-    return tree_.ScreenRect(handle, rect);
 }
 
 int GtkUi::GetSystemMetrics(int index) {
@@ -629,7 +613,7 @@ std::string GtkUi::WideToAnsi(const std::wstring& text) { return Utf8(text); }
 // --- What the user does ---
 
 void GtkUi::Notify(Window* control, unsigned code) {
-    if (!control->quiet) Tree::SendCommand(*this, control, code);
+    if (!control->quiet) SendCommand(control, code);
 }
 
 void GtkUi::OnClicked(GtkWidget*, gpointer window) {
@@ -640,15 +624,13 @@ void GtkUi::OnClicked(GtkWidget*, gpointer window) {
 void GtkUi::OnChanged(GtkWidget*, gpointer window) {
     auto* control = static_cast<Window*>(window);
     // Every change, the program's too, as an edit control's SetWindowText does.
-    Tree::SendCommand(*control->ui, control, EN_CHANGE);
+    control->ui->SendCommand(control, EN_CHANGE);
 }
 
 void GtkUi::OnSwitchPage(GtkNotebook*, GtkWidget*, guint, gpointer window) {
     auto* tab = static_cast<Window*>(window);
-    if (!tab->quiet) tab->ui->SelectionChanged(tab);
+    if (!tab->quiet) tab->ui->SendSelectionChange(tab);
 }
-
-void GtkUi::SelectionChanged(Window* tab) { Tree::SendSelectionChange(*this, tab); }
 
 gboolean GtkUi::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer window) {
     auto* dialog = static_cast<Window*>(window);
@@ -731,13 +713,13 @@ void GtkUi::WriteState() {
     }
     g_list_free(tops);
     add("question", question);
-    for (const auto& entry : tree_.Windows()) {
+    for (const auto& entry : Windows()) {
         Window* dialog = entry.second.get();
         if (dialog->parent != nullptr || dialog->className != dialogClass) continue;
         add("visible", gtk_widget_get_visible(dialog->widget) ? "1" : "0");
         GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog->widget));
         std::string focusName;
-        for (const auto& other : tree_.Windows()) {
+        for (const auto& other : Windows()) {
             Window* w = other.second.get();
             if (w->widget == nullptr || w->className == dialogClass) continue;
             const std::string prefix = w->className == tabClass
@@ -761,7 +743,7 @@ void GtkUi::WriteState() {
         }
         add("focus", focusName);
     }
-    for (const auto& entry : tree_.Windows()) {
+    for (const auto& entry : Windows()) {
         Window* page = entry.second.get();
         if (page->parent != nullptr && page->className == dialogClass)
             add(PageName(page->templateId) + ".visible", IsWindowVisible(page) ? "1" : "0");

@@ -23,9 +23,9 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
-struct PosixUi::Window {
-    Window* parent = nullptr;
-    std::vector<Window*> children;
+struct PosixUiWindow {
+    PosixUiWindow* parent = nullptr;
+    std::vector<PosixUiWindow*> children;
     std::string className;
     int templateId = 0;  // dialogs only
     int id = 0;          // controls only
@@ -37,26 +37,26 @@ struct PosixUi::Window {
     bool topmost = false;
     Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
     std::uintptr_t check = BST_UNCHECKED;
-    std::vector<TabEntry> tabs;
+    std::vector<PosixUi::TabEntry> tabs;
     int selectedTab = -1;
     IconHandle bigIcon = nullptr;
     IconHandle smallIcon = nullptr;
     WindowProcedure* procedure = nullptr;
 };
 
-PosixUi::PosixUi(PosixSystem* system) : tree_(system) {
+template class WindowTree<PosixUiWindow>;
+
+PosixUi::PosixUi(PosixSystem* system) : WindowTree(system) {
     scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
                                         EmbeddedResourceHeaders());
     if (const char* trace = std::getenv("LUMIVO_UI_TRACE")) tracePath_ = trace;
 }
 
-PosixUi::~PosixUi() { tree_.ReleaseSystem(); }
-
-PosixUi::Window* PosixUi::Find(WindowHandle handle) const { return tree_.Find(handle); }
+PosixUi::~PosixUi() { ReleaseSystem(); }
 
 PosixUi::Window* PosixUi::MakeWindow(Window* parent, const std::string& className,
                                      std::uint32_t style) {
-    Window* window = tree_.Make(parent, className, style);
+    Window* window = Make(parent, className, style);
     window->enabled = (style & WS_DISABLED) == 0;
     return window;
 }
@@ -90,7 +90,7 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
                  (item.x + item.width) * pixelsPerUnit, (item.y + item.height) * pixelsPerUnit};
     }
     bool setFocus = true;
-    if (!tree_.Initialise(*this, window, procedure, setFocus)) return nullptr;
+    if (!Initialise(window, procedure, setFocus)) return nullptr;
     if (parentWindow == nullptr && setFocus) {
         std::vector<Window*> stops = TabStops(window);
         if (!stops.empty()) focus_ = stops.front();
@@ -99,15 +99,11 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
     return window;
 }
 
-bool PosixUi::RegisterClass(const std::wstring& className) {
-    return tree_.RegisterClass(className);
-}
-
 WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                      const std::wstring& title, std::uint32_t style, int x, int y,
                                      int width, int height, WindowHandle parent,
                                      WindowProcedure& procedure) {
-    Window* window = tree_.MakePlain(className, Narrow(className), title, style, x, y, width,
+    Window* window = MakePlain(className, Narrow(className), title, style, x, y, width,
                                      height, parent, procedure);
     if (window != nullptr) window->enabled = (style & WS_DISABLED) == 0;
     return window;
@@ -116,7 +112,7 @@ WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& classNam
 bool PosixUi::DestroyWindow(WindowHandle handle) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
-    tree_.Detach(window);
+    Detach(window);
     DestroyTree(window);
     return true;
 }
@@ -125,18 +121,14 @@ void PosixUi::DestroyTree(Window* window) {
     for (Window* child : window->children) DestroyTree(child);
     if (foreground_ == window) foreground_ = nullptr;
     if (focus_ == window) focus_ = nullptr;
-    tree_.Erase(window);
+    Erase(window);
 }
-
-WindowHandle PosixUi::GetDlgItem(WindowHandle dialog, int id) { return tree_.DlgItem(dialog, id); }
-
-WindowHandle PosixUi::GetParent(WindowHandle handle) { return tree_.Parent(handle); }
 
 bool PosixUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
     window->text = text;
-    tree_.TitleChanged(window, text);
+    TitleChanged(window, text);
     if (window->className == "Edit") SendCommand(window, EN_CHANGE);
     // Edit controls may hold passwords: only static texts go to the trace.
     if (window->className == "Static" && window->parent != nullptr) {
@@ -282,7 +274,7 @@ bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x,
     if (window == nullptr) return false;
     Rect& r = window->rect;
     const Rect before = r;
-    Tree::Reposition(r, x, y, width, height, flags);
+    Reposition(r, x, y, width, height, flags);
     if ((flags & SWP_NOZORDER) == 0) window->topmost = insertAfter == HWND_TOPMOST;
     const bool changed = before.left != r.left || before.top != r.top || before.right != r.right ||
                          before.bottom != r.bottom;
@@ -291,10 +283,6 @@ bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x,
               " " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
     }
     return true;
-}
-
-bool PosixUi::GetWindowRect(WindowHandle handle, Rect& rect) {
-    return tree_.ScreenRect(handle, rect);
 }
 
 int PosixUi::GetSystemMetrics(int index) {
@@ -366,10 +354,6 @@ std::string PosixUi::WideToAnsi(const std::wstring& text) {
 
 // --- What a user does ---
 
-void PosixUi::SendCommand(Window* control, unsigned code) {
-    Tree::SendCommand(*this, control, code);
-}
-
 bool PosixUi::Click(WindowHandle handle) {
     Window* control = Find(handle);
     if (control == nullptr || control->className != "Button" || !control->enabled ||
@@ -407,12 +391,10 @@ bool PosixUi::ClickTab(WindowHandle handle, int index) {
 
 void PosixUi::SelectTab(Window* tab, int index) {
     SendMessage(tab, TCM_SETCURSEL, static_cast<std::uintptr_t>(index), 0);
-    Tree::SendSelectionChange(*this, tab);
+    SendSelectionChange(tab);
 }
 
 // --- The keyboard, as the platform's dialog manager handles it ---
-
-PosixUi::Window* PosixUi::Root(Window* window) const { return Tree::Root(window); }
 
 bool PosixUi::Contains(const Window* outer, const Window* inner) const {
     for (; inner != nullptr; inner = inner->parent) {
@@ -551,7 +533,7 @@ bool PosixUi::DoubleTapTrayIcon() {
 void PosixUi::RestartTaskbar(unsigned taskbarCreatedMessage) {
     if (!tray_.empty()) Trace("tray lost");
     tray_.clear();
-    for (Window* window : tree_.TopLevel()) SendMessage(window, taskbarCreatedMessage, 0, 0);
+    for (Window* window : TopLevel()) SendMessage(window, taskbarCreatedMessage, 0, 0);
 }
 
 // --- What a user sees ---
@@ -560,8 +542,6 @@ std::optional<PosixUi::TrayIcon> PosixUi::CurrentTrayIcon() const {
     if (tray_.empty()) return std::nullopt;
     return tray_.front();
 }
-
-WindowHandle PosixUi::FindDialog(int templateId) const { return tree_.FindDialog(templateId); }
 
 int PosixUi::TemplateOf(WindowHandle handle) const {
     Window* window = Find(handle);

@@ -1,11 +1,10 @@
 #pragma once
-// The window tree both POSIX user-interface hosts keep (the headless one and
-// the desktop one): window records by handle, registered classes, dialog
-// items by id, parents, destruction of a whole tree, screen rectangles, the
-// notifications controls send to their dialog, and the top-level dialogs
-// registered with the POSIX system. `W` is the host's window record; it has
-// at least parent, children, className, id, templateId, text, style, rect,
-// visible and procedure.
+// The base of both POSIX user-interface hosts (the headless one and the
+// desktop one): the window tree they keep, with window records by handle, registered classes,
+// dialog items by id, parents, destruction of a whole tree, screen rectangles, the notifications
+// controls send to their dialog, and the top-level dialogs registered with the POSIX system. `W` is
+// the host's window record; it has at least parent, children, className, id, templateId, text,
+// style, rect, visible and procedure.
 
 #include <cstdint>
 #include <map>
@@ -38,11 +37,21 @@ std::wstring WideFromUtf16(const Unit* units, std::size_t count) {
 }
 
 template <class W>
-class WindowTree {
+class WindowTree : public UiPort {
   public:
-    explicit WindowTree(PosixSystem* system) : system_(system) {}
     WindowTree(const WindowTree&) = delete;
     WindowTree& operator=(const WindowTree&) = delete;
+
+    bool RegisterClass(const std::wstring& className) override;
+    WindowHandle GetDlgItem(WindowHandle dialog, int id) override;
+    WindowHandle GetParent(WindowHandle handle) override;
+    // A window's rectangle in screen pixels.
+    bool GetWindowRect(WindowHandle handle, Rect& rect) override;
+    // The dialog made from template `templateId`, or null.
+    WindowHandle FindDialog(int templateId) const;
+
+  protected:
+    explicit WindowTree(PosixSystem* system) : system_(system) {}
 
     // Cuts the ties to the system (its exit hook points at the host).
     void ReleaseSystem() {
@@ -69,10 +78,6 @@ class WindowTree {
         return raw;
     }
 
-    bool RegisterClass(const std::wstring& className) {
-        return classes_.emplace(className, true).second;
-    }
-
     // A window of a registered class (`name` is the class name as the host
     // keeps it); null for an unknown class or parent.
     W* MakePlain(const std::wstring& className, const std::string& name, const std::wstring& title,
@@ -92,27 +97,27 @@ class WindowTree {
     // A top-level dialog is found by its title from outside; the first one
     // takes the exit command of SIGINT and SIGTERM (the agent's own quit
     // path, without a question).
-    void RegisterTopLevel(UiPort& ui, W* window) {
+    void RegisterTopLevel(W* window) {
         if (window->parent != nullptr || system_ == nullptr) return;
         system_->RegisterWindow(
             window, window->text,
-            [&ui, window](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-                return ui.SendMessage(window, message, wParam, lParam);
+            [this, window](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+                return SendMessage(window, message, wParam, lParam);
             });
         if (exitHooked_) return;
         exitHooked_ = true;
-        system_->SetTerminationHandler([this, &ui, window] {
+        system_->SetTerminationHandler([this, window] {
             if (Find(window) != nullptr)
-                ui.SendMessage(window, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
+                SendMessage(window, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
         });
     }
 
     // Gives a new dialog its procedure and WM_INITDIALOG (after registering
     // a top-level one); false when the dialog destroyed itself meanwhile.
     // `setFocus` says whether the dialog leaves the focus to the host.
-    bool Initialise(UiPort& ui, W* window, WindowProcedure& procedure, bool& setFocus) {
+    bool Initialise(W* window, WindowProcedure& procedure, bool& setFocus) {
         window->procedure = &procedure;
-        RegisterTopLevel(ui, window);
+        RegisterTopLevel(window);
         std::intptr_t answer = 1;
         procedure.HandleMessage(window, WM_INITDIALOG, 0, 0, answer);
         setFocus = answer != 0;
@@ -142,32 +147,9 @@ class WindowTree {
 
     void Erase(W* window) { windows_.erase(window); }
 
-    WindowHandle DlgItem(WindowHandle dialog, int id) const {
-        W* window = Find(dialog);
-        if (window == nullptr) return nullptr;
-        for (W* child : window->children) {
-            if (child->id == id && child->className != dialogClassName) return child;
-        }
-        return nullptr;
-    }
-
-    WindowHandle Parent(WindowHandle handle) const {
-        W* window = Find(handle);
-        return window == nullptr ? nullptr : window->parent;
-    }
-
     static W* Root(W* window) {
         while (window != nullptr && window->parent != nullptr) window = window->parent;
         return window;
-    }
-
-    WindowHandle FindDialog(int templateId) const {
-        for (const auto& window : windows_) {
-            if (window.second->className == dialogClassName &&
-                window.second->templateId == templateId)
-                return window.first;
-        }
-        return nullptr;
     }
 
     std::vector<W*> TopLevel() const {
@@ -191,37 +173,23 @@ class WindowTree {
         }
     }
 
-    // A window's rectangle in screen pixels.
-    bool ScreenRect(WindowHandle handle, Rect& rect) const {
-        W* window = Find(handle);
-        if (window == nullptr) return false;
-        rect = window->rect;
-        for (const W* parent = window->parent; parent != nullptr; parent = parent->parent) {
-            rect.left += parent->rect.left;
-            rect.right += parent->rect.left;
-            rect.top += parent->rect.top;
-            rect.bottom += parent->rect.top;
-        }
-        return true;
-    }
-
     // What a control tells its dialog: WM_COMMAND with `code`.
-    static void SendCommand(UiPort& ui, W* control, unsigned code) {
+    void SendCommand(W* control, unsigned code) {
         if (control->parent == nullptr) return;
-        ui.SendMessage(control->parent, WM_COMMAND,
-                       MakeWParam(static_cast<unsigned>(control->id), code),
-                       reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
+        SendMessage(control->parent, WM_COMMAND,
+                    MakeWParam(static_cast<unsigned>(control->id), code),
+                    reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
     }
 
     // What a tab control tells its dialog when the user picked another tab.
-    static void SendSelectionChange(UiPort& ui, W* tab) {
+    void SendSelectionChange(W* tab) {
         if (tab->parent == nullptr) return;
         NotifyHeader header;
         header.hwndFrom = tab;
         header.idFrom = static_cast<std::uintptr_t>(tab->id);
         header.code = TCN_SELCHANGE;
-        ui.SendMessage(tab->parent, WM_NOTIFY, header.idFrom,
-                       reinterpret_cast<std::intptr_t>(&header));
+        SendMessage(tab->parent, WM_NOTIFY, header.idFrom,
+                    reinterpret_cast<std::intptr_t>(&header));
     }
 
     const std::map<WindowHandle, std::unique_ptr<W>>& Windows() const { return windows_; }
@@ -232,5 +200,51 @@ class WindowTree {
     std::map<WindowHandle, std::unique_ptr<W>> windows_;
     std::map<std::wstring, bool> classes_;
 };
+
+// Defined here, out of the class, so that a host instantiates them once,
+// where its window record is complete (see the hosts' `extern template`).
+template <class W>
+bool WindowTree<W>::RegisterClass(const std::wstring& className) {
+    return classes_.emplace(className, true).second;
+}
+
+template <class W>
+WindowHandle WindowTree<W>::GetDlgItem(WindowHandle dialog, int id) {
+    W* window = Find(dialog);
+    if (window == nullptr) return nullptr;
+    for (W* child : window->children) {
+        if (child->id == id && child->className != dialogClassName) return child;
+    }
+    return nullptr;
+}
+
+template <class W>
+WindowHandle WindowTree<W>::GetParent(WindowHandle handle) {
+    W* window = Find(handle);
+    return window == nullptr ? nullptr : window->parent;
+}
+
+template <class W>
+bool WindowTree<W>::GetWindowRect(WindowHandle handle, Rect& rect) {
+    W* window = Find(handle);
+    if (window == nullptr) return false;
+    rect = window->rect;
+    for (const W* parent = window->parent; parent != nullptr; parent = parent->parent) {
+        rect.left += parent->rect.left;
+        rect.right += parent->rect.left;
+        rect.top += parent->rect.top;
+        rect.bottom += parent->rect.top;
+    }
+    return true;
+}
+
+template <class W>
+WindowHandle WindowTree<W>::FindDialog(int templateId) const {
+    for (const auto& window : windows_) {
+        if (window.second->className == dialogClassName && window.second->templateId == templateId)
+            return window.first;
+    }
+    return nullptr;
+}
 
 }  // namespace lumivo
