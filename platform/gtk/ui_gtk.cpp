@@ -524,20 +524,14 @@ std::intptr_t GtkUi::SendMessage(WindowHandle handle, unsigned message, std::uin
             gtk_window_set_icon(GTK_WINDOW(widget), static_cast<GdkPixbuf*>(reinterpret_cast<void*>(lParam)));
         return 0;
     }
-    std::intptr_t result = 0;
-    if (window->procedure != nullptr &&
-        window->procedure->HandleMessage(window, message, wParam, lParam, result)) {
-        return result;
-    }
-    return 0;
+    return CallProcedure(window, message, wParam, lParam);
 }
 
 bool GtkUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, int y, int width,
                          int height, unsigned flags) {
-    Window* window = Find(handle);
+    Window* window = Reposition(handle, x, y, width, height, flags);
     if (window == nullptr) return false;
-    Rect& r = window->rect;
-    Reposition(r, x, y, width, height, flags);
+    const Rect& r = window->rect;
     if ((flags & SWP_NOZORDER) == 0 && window->parent == nullptr && window->widget != nullptr)
         gtk_window_set_keep_above(GTK_WINDOW(window->widget), insertAfter == HWND_TOPMOST);
     if (window->widget != nullptr && window->parent != nullptr && (flags & SWP_NOSIZE) == 0)

@@ -260,21 +260,16 @@ std::intptr_t PosixUi::SendMessage(WindowHandle handle, unsigned message, std::u
         return reinterpret_cast<std::intptr_t>(previous);
     }
 
-    std::intptr_t result = 0;
-    if (window->procedure) {
-        WindowProcedure* procedure = window->procedure;  // the window may go away while it runs
-        if (procedure->HandleMessage(window, message, wParam, lParam, result)) return result;
-    }
-    return 0;
+    return CallProcedure(window, message, wParam, lParam);
 }
 
 bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, int y, int width,
                            int height, unsigned flags) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
-    Rect& r = window->rect;
-    const Rect before = r;
-    Reposition(r, x, y, width, height, flags);
+    const Rect before = window->rect;
+    Reposition(handle, x, y, width, height, flags);
+    const Rect& r = window->rect;
     if ((flags & SWP_NOZORDER) == 0) window->topmost = insertAfter == HWND_TOPMOST;
     const bool changed = before.left != r.left || before.top != r.top || before.right != r.right ||
                          before.bottom != r.bottom;

@@ -160,8 +160,12 @@ class WindowTree : public UiPort {
         return tops;
     }
 
-    // SetWindowPos on a rectangle: moves and sizes as `flags` allow.
-    static void Reposition(Rect& r, int x, int y, int width, int height, unsigned flags) {
+    // SetWindowPos on the window's rectangle: moves and sizes it as `flags`
+    // allow; null for an unknown window.
+    W* Reposition(WindowHandle handle, int x, int y, int width, int height, unsigned flags) {
+        W* window = Find(handle);
+        if (window == nullptr) return nullptr;
+        Rect& r = window->rect;
         if ((flags & SWP_NOSIZE) == 0) {
             r.right = r.left + width;
             r.bottom = r.top + height;
@@ -171,6 +175,19 @@ class WindowTree : public UiPort {
             const int h = r.bottom - r.top;
             r = Rect{x, y, x + w, y + h};
         }
+        return window;
+    }
+
+    // The window's own procedure's answer, 0 when it does not handle `message`.
+    std::intptr_t CallProcedure(W* window, unsigned message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+        std::intptr_t result = 0;
+        WindowProcedure* procedure = window->procedure;  // the window may go away while it runs
+        if (procedure != nullptr &&
+            procedure->HandleMessage(window, message, wParam, lParam, result)) {
+            return result;
+        }
+        return 0;
     }
 
     // What a control tells its dialog: WM_COMMAND with `code`.
