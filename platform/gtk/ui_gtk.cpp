@@ -50,21 +50,13 @@ std::string PageName(int templateId) {
 
 }  // namespace
 
-struct GtkUiWindow {
+// The record's text is that of dialogs and plain windows, its `visible`
+// that of plain windows; a control's are its widget's.
+struct GtkUiWindow : WindowRecord<GtkUiWindow> {
     GtkUi* ui = nullptr;
-    GtkUiWindow* parent = nullptr;
-    std::vector<GtkUiWindow*> children;
-    std::string className;
-    int templateId = 0;  // dialogs only
-    int id = 0;          // controls only
-    std::uint32_t style = 0;
     GtkWidget* widget = nullptr;  // the window itself; null for a plain window
     GtkWidget* layout = nullptr;  // dialogs: where their controls and pages sit
-    std::wstring text;            // of dialogs and plain windows
-    bool visible = false;         // of plain windows
-    Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
-    bool quiet = false;  // the change under way is the program's, not the user's
-    WindowProcedure* procedure = nullptr;
+    bool quiet = false;           // the change under way is the program's, not the user's
 };
 
 template class WindowTree<GtkUiWindow>;

@@ -23,25 +23,15 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
-struct PosixUiWindow {
-    PosixUiWindow* parent = nullptr;
-    std::vector<PosixUiWindow*> children;
-    std::string className;
-    int templateId = 0;  // dialogs only
-    int id = 0;          // controls only
-    std::uint32_t style = 0;
-    std::wstring text;
+struct PosixUiWindow : WindowRecord<PosixUiWindow> {
     int imageResource = 0;
     bool enabled = true;
-    bool visible = false;
     bool topmost = false;
-    Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
     std::uintptr_t check = BST_UNCHECKED;
     std::vector<PosixUi::TabEntry> tabs;
     int selectedTab = -1;
     IconHandle bigIcon = nullptr;
     IconHandle smallIcon = nullptr;
-    WindowProcedure* procedure = nullptr;
 };
 
 template class WindowTree<PosixUiWindow>;

@@ -1,10 +1,9 @@
 #pragma once
-// The base of both POSIX user-interface hosts (the headless one and the
-// desktop one): the window tree they keep, with window records by handle, registered classes,
-// dialog items by id, parents, destruction of a whole tree, screen rectangles, the notifications
-// controls send to their dialog, and the top-level dialogs registered with the POSIX system. `W` is
-// the host's window record; it has at least parent, children, className, id, templateId, text,
-// style, rect, visible and procedure.
+// The window tree both POSIX user-interface hosts (the headless one and the
+// desktop one) are built on: window records by handle, registered classes,
+// dialog items by id, parents, destruction of a whole tree, screen
+// rectangles, the notifications controls send to their dialog, and the
+// top-level dialogs registered with the POSIX system.
 
 #include <cstdint>
 #include <map>
@@ -36,6 +35,23 @@ std::wstring WideFromUtf16(const Unit* units, std::size_t count) {
     return out;
 }
 
+// What every window of a host's tree records; `W` is the host's record,
+// which adds its own fields.
+template <class W>
+struct WindowRecord {
+    W* parent = nullptr;
+    std::vector<W*> children;
+    std::string className;
+    int templateId = 0;  // dialogs only
+    int id = 0;          // controls only
+    std::uint32_t style = 0;
+    std::wstring text;
+    bool visible = false;
+    Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
+    WindowProcedure* procedure = nullptr;
+};
+
+// The hosts' common base; `W` is the host's window record (a WindowRecord).
 template <class W>
 class WindowTree : public UiPort {
   public:
