@@ -337,8 +337,8 @@ WindowHandle GtkUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                    const std::wstring& title, std::uint32_t style, int x, int y,
                                    int width, int height, WindowHandle parent,
                                    WindowProcedure& procedure) {
-    Window* window = MakePlain(className, Utf8(className), title, style, x, y, width,
-                                     height, parent, procedure);
+    Window* window =
+        MakePlain(className, Utf8(className), title, style, x, y, width, height, parent, procedure);
     if (window != nullptr) window->ui = this;
     return window;
 }

@@ -93,8 +93,8 @@ WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& classNam
                                      const std::wstring& title, std::uint32_t style, int x, int y,
                                      int width, int height, WindowHandle parent,
                                      WindowProcedure& procedure) {
-    Window* window = MakePlain(className, Narrow(className), title, style, x, y, width,
-                                     height, parent, procedure);
+    Window* window = MakePlain(className, Narrow(className), title, style, x, y, width, height,
+                               parent, procedure);
     if (window != nullptr) window->enabled = (style & WS_DISABLED) == 0;
     return window;
 }
