@@ -13,7 +13,7 @@ namespace lumivo {
 
 namespace {
 
-constexpr const char* dialogClass = "#32770";
+constexpr const char* dialogClass = dialogClassName;
 constexpr const char* tabClass = "SysTabControl32";
 // Windows' own sample for the average character width of a dialog font.
 constexpr const char* widthSample = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -37,21 +37,6 @@ std::wstring FromUtf8(const char* text) {
     return out;
 }
 
-template <class Unit>
-std::wstring FromUtf16(const Unit* units, std::size_t count) {
-    std::wstring out;
-    for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
-        std::uint32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        out += static_cast<wchar_t>(c);
-    }
-    return out;
-}
-
 int Scale(int units, int pixelsPer, int per) { return (units * pixelsPer + per / 2) / per; }
 
 std::string PageName(int templateId) {
@@ -65,24 +50,18 @@ std::string PageName(int templateId) {
 
 }  // namespace
 
-struct GtkUi::Window {
+// The record's text is that of dialogs and plain windows, its `visible`
+// that of plain windows; a control's are its widget's.
+struct GtkUiWindow : WindowRecord<GtkUiWindow> {
     GtkUi* ui = nullptr;
-    Window* parent = nullptr;
-    std::vector<Window*> children;
-    std::string className;
-    int templateId = 0;  // dialogs only
-    int id = 0;          // controls only
-    std::uint32_t style = 0;
     GtkWidget* widget = nullptr;  // the window itself; null for a plain window
     GtkWidget* layout = nullptr;  // dialogs: where their controls and pages sit
-    std::wstring text;            // of dialogs and plain windows
-    bool visible = false;         // of plain windows
-    Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
-    bool quiet = false;  // the change under way is the program's, not the user's
-    WindowProcedure* procedure = nullptr;
+    bool quiet = false;           // the change under way is the program's, not the user's
 };
 
-GtkUi::GtkUi(PosixSystem* system) : system_(system) {
+template class WindowTree<GtkUiWindow>;
+
+GtkUi::GtkUi(PosixSystem* system) : WindowTree(system) {
     scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
                                         EmbeddedResourceHeaders());
     if (const char* state = std::getenv("LUMIVO_UI_STATE")) {
@@ -112,42 +91,22 @@ GtkUi::GtkUi(PosixSystem* system) : system_(system) {
 GtkUi::~GtkUi() {
     if (stateTimer_ != 0) g_source_remove(stateTimer_);
     tray_.reset();
-    if (system_ != nullptr) {
-        if (exitHooked_) system_->SetTerminationHandler(nullptr);
-        for (const auto& window : windows_) {
-            if (window.second->parent == nullptr) system_->UnregisterWindow(window.first);
-        }
-    }
+    ReleaseSystem();
+    const std::vector<Window*> roots = TopLevel();
     std::vector<GtkWidget*> tops;
-    for (const auto& window : windows_) {
-        if (window.second->parent == nullptr && window.second->widget != nullptr)
-            tops.push_back(window.second->widget);
-    }
-    std::vector<Window*> roots;
-    for (const auto& window : windows_) {
-        if (window.second->parent == nullptr) roots.push_back(window.second.get());
+    for (Window* root : roots) {
+        if (root->widget != nullptr) tops.push_back(root->widget);
     }
     for (Window* root : roots) DestroyTree(root);
     for (GtkWidget* top : tops) gtk_widget_destroy(top);
     for (const auto& image : images_) g_object_unref(image.second);
 }
 
-GtkUi::Window* GtkUi::Find(WindowHandle handle) const {
-    auto it = windows_.find(handle);
-    return it == windows_.end() ? nullptr : it->second.get();
-}
-
 GtkUi::Window* GtkUi::MakeWindow(Window* parent, const std::string& className,
                                  std::uint32_t style) {
-    auto window = std::make_unique<Window>();
+    Window* window = Make(parent, className, style);
     window->ui = this;
-    window->parent = parent;
-    window->className = className;
-    window->style = style;
-    Window* raw = window.get();
-    windows_[raw] = std::move(window);
-    if (parent != nullptr) parent->children.push_back(raw);
-    return raw;
+    return window;
 }
 
 GtkWindow* GtkUi::ToplevelOf(WindowHandle handle) const {
@@ -158,19 +117,6 @@ GtkWindow* GtkUi::ToplevelOf(WindowHandle handle) const {
 GtkWidget* GtkUi::WidgetOf(WindowHandle handle) const {
     Window* window = Find(handle);
     return window != nullptr ? window->widget : nullptr;
-}
-
-WindowHandle GtkUi::FindDialog(int templateId) const {
-    for (const auto& window : windows_) {
-        if (window.second->className == dialogClass && window.second->templateId == templateId)
-            return window.first;
-    }
-    return nullptr;
-}
-
-GtkUi::Window* GtkUi::Root(Window* window) const {
-    while (window != nullptr && window->parent != nullptr) window = window->parent;
-    return window;
 }
 
 // Dialog units from the template's font as this desktop renders it: the
@@ -348,28 +294,10 @@ WindowHandle GtkUi::CreateDialogParam(int templateId, WindowHandle parent,
     for (const ControlTemplate& item : dialog->controls) BuildControl(window, item, units);
     Place(window);
     SetFocusChain(window);
-    window->procedure = &procedure;
-
-    if (parentWindow == nullptr && system_ != nullptr) {
-        system_->RegisterWindow(
-            window, window->text,
-            [this, window](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-                return SendMessage(window, message, wParam, lParam);
-            });
-        if (!exitHooked_) {
-            exitHooked_ = true;
-            system_->SetTerminationHandler([this, window] {
-                if (Find(window) != nullptr)
-                    SendMessage(window, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
-            });
-        }
-    }
-
-    std::intptr_t setFocus = 1;
-    window->procedure->HandleMessage(window, WM_INITDIALOG, 0, 0, setFocus);
-    if (Find(window) == nullptr) return nullptr;
+    bool setFocus = true;
+    if (!Initialise(window, procedure, setFocus)) return nullptr;
     if (parentWindow != nullptr) SetFocusChain(Root(window));
-    if (parentWindow == nullptr && setFocus != 0) FocusFirst(window);
+    if (parentWindow == nullptr && setFocus) FocusFirst(window);
     if ((dialog->style & WS_VISIBLE) != 0) ShowWindow(window, SW_SHOW);
     return window;
 }
@@ -403,24 +331,15 @@ void GtkUi::FocusFirst(Window* dialog) {
     gtk_widget_child_focus(dialog->layout, GTK_DIR_TAB_FORWARD);
 }
 
-bool GtkUi::RegisterClass(const std::wstring& className) {
-    return classes_.emplace(className, true).second;
-}
-
 // A window of a registered class: the tray's hidden window, which only
 // takes messages.
 WindowHandle GtkUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                    const std::wstring& title, std::uint32_t style, int x, int y,
                                    int width, int height, WindowHandle parent,
                                    WindowProcedure& procedure) {
-    Window* parentWindow = Find(parent);
-    if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr))
-        return nullptr;
-    Window* window = MakeWindow(parentWindow, Utf8(className), style);
-    window->text = title;
-    window->rect = Rect{x, y, x + width, y + height};
-    window->visible = (style & WS_VISIBLE) != 0;
-    window->procedure = &procedure;
+    Window* window =
+        MakePlain(className, Utf8(className), title, style, x, y, width, height, parent, procedure);
+    if (window != nullptr) window->ui = this;
     return window;
 }
 
@@ -433,42 +352,18 @@ void GtkUi::DestroyTree(Window* window) {
         g_signal_handlers_disconnect_matched(window->widget, G_SIGNAL_MATCH_DATA, 0, 0, nullptr,
                                              nullptr, window);
     }
-    windows_.erase(window);
+    Erase(window);
 }
 
 bool GtkUi::DestroyWindow(WindowHandle handle) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
-    if (window->parent != nullptr) {
-        auto& siblings = window->parent->children;
-        for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-            if (*it == window) {
-                siblings.erase(it);
-                break;
-            }
-        }
-    } else if (system_ != nullptr && window->className == dialogClass) {
-        system_->UnregisterWindow(window);
-    }
+    Detach(window);
     GtkWidget* widget = window->widget;
     window->procedure = nullptr;
     DestroyTree(window);
     if (widget != nullptr) gtk_widget_destroy(widget);
     return true;
-}
-
-WindowHandle GtkUi::GetDlgItem(WindowHandle handle, int id) {
-    Window* dialog = Find(handle);
-    if (dialog == nullptr) return nullptr;
-    for (Window* child : dialog->children) {
-        if (child->id == id && child->className != dialogClass) return child;
-    }
-    return nullptr;
-}
-
-WindowHandle GtkUi::GetParent(WindowHandle handle) {
-    Window* window = Find(handle);
-    return window == nullptr ? nullptr : window->parent;
 }
 
 bool GtkUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
@@ -480,7 +375,7 @@ bool GtkUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
         window->text = text;
         if (window->parent == nullptr && widget != nullptr)
             gtk_window_set_title(GTK_WINDOW(widget), utf8.c_str());
-        if (window->parent == nullptr && system_ != nullptr) system_->SetWindowTitle(window, text);
+        TitleChanged(window, text);
     } else if (GTK_IS_ENTRY(widget)) {
         gtk_entry_set_text(GTK_ENTRY(widget), utf8.c_str());  // sends EN_CHANGE
     } else if (GTK_IS_LABEL(widget)) {
@@ -621,46 +516,19 @@ std::intptr_t GtkUi::SendMessage(WindowHandle handle, unsigned message, std::uin
             gtk_window_set_icon(GTK_WINDOW(widget), static_cast<GdkPixbuf*>(reinterpret_cast<void*>(lParam)));
         return 0;
     }
-    std::intptr_t result = 0;
-    if (window->procedure != nullptr &&
-        window->procedure->HandleMessage(window, message, wParam, lParam, result)) {
-        return result;
-    }
-    return 0;
+    return CallProcedure(window, message, wParam, lParam);
 }
 
 bool GtkUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, int y, int width,
                          int height, unsigned flags) {
-    Window* window = Find(handle);
+    Window* window = Reposition(handle, x, y, width, height, flags);
     if (window == nullptr) return false;
-    Rect& r = window->rect;
-    if ((flags & SWP_NOSIZE) == 0) {
-        r.right = r.left + width;
-        r.bottom = r.top + height;
-    }
-    if ((flags & SWP_NOMOVE) == 0) {
-        const int w = r.right - r.left;
-        const int h = r.bottom - r.top;
-        r = Rect{x, y, x + w, y + h};
-    }
+    const Rect& r = window->rect;
     if ((flags & SWP_NOZORDER) == 0 && window->parent == nullptr && window->widget != nullptr)
         gtk_window_set_keep_above(GTK_WINDOW(window->widget), insertAfter == HWND_TOPMOST);
     if (window->widget != nullptr && window->parent != nullptr && (flags & SWP_NOSIZE) == 0)
         gtk_widget_set_size_request(window->widget, r.right - r.left, r.bottom - r.top);
     Place(window);
-    return true;
-}
-
-bool GtkUi::GetWindowRect(WindowHandle handle, Rect& rect) {
-    Window* window = Find(handle);
-    if (window == nullptr) return false;
-    rect = window->rect;
-    for (const Window* parent = window->parent; parent != nullptr; parent = parent->parent) {
-        rect.left += parent->rect.left;
-        rect.right += parent->rect.left;
-        rect.top += parent->rect.top;
-        rect.bottom += parent->rect.top;
-    }
     return true;
 }
 
@@ -703,7 +571,7 @@ bool GtkUi::ShellNotifyIcon(unsigned operation, const NotifyIconData& data) {
     if ((data.uFlags & NIF_MESSAGE) != 0) current.uCallbackMessage = data.uCallbackMessage;
     if ((data.uFlags & NIF_ICON) != 0) current.hIcon = data.hIcon;
     if ((data.uFlags & NIF_TIP) != 0) std::copy(data.szTip, data.szTip + notifyTipUnits, current.szTip);
-    const std::string tip = Utf8(FromUtf16(current.szTip, notifyTipUnits));
+    const std::string tip = Utf8(WideFromUtf16(current.szTip, notifyTipUnits));
     if (operation == NIM_ADD) {
         added = true;
         tray_->Show(static_cast<GdkPixbuf*>(current.hIcon), tip, [this] {
@@ -731,9 +599,7 @@ std::string GtkUi::WideToAnsi(const std::wstring& text) { return Utf8(text); }
 // --- What the user does ---
 
 void GtkUi::Notify(Window* control, unsigned code) {
-    if (control->quiet || control->parent == nullptr) return;
-    SendMessage(control->parent, WM_COMMAND, MakeWParam(static_cast<unsigned>(control->id), code),
-                reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
+    if (!control->quiet) SendCommand(control, code);
 }
 
 void GtkUi::OnClicked(GtkWidget*, gpointer window) {
@@ -744,25 +610,12 @@ void GtkUi::OnClicked(GtkWidget*, gpointer window) {
 void GtkUi::OnChanged(GtkWidget*, gpointer window) {
     auto* control = static_cast<Window*>(window);
     // Every change, the program's too, as an edit control's SetWindowText does.
-    if (control->parent != nullptr) {
-        control->ui->SendMessage(control->parent, WM_COMMAND,
-                                 MakeWParam(static_cast<unsigned>(control->id), EN_CHANGE),
-                                 reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
-    }
+    control->ui->SendCommand(control, EN_CHANGE);
 }
 
 void GtkUi::OnSwitchPage(GtkNotebook*, GtkWidget*, guint, gpointer window) {
     auto* tab = static_cast<Window*>(window);
-    if (!tab->quiet) tab->ui->SelectionChanged(tab);
-}
-
-void GtkUi::SelectionChanged(Window* tab) {
-    if (tab->parent == nullptr) return;
-    NotifyHeader header;
-    header.hwndFrom = tab;
-    header.idFrom = static_cast<std::uintptr_t>(tab->id);
-    header.code = TCN_SELCHANGE;
-    SendMessage(tab->parent, WM_NOTIFY, header.idFrom, reinterpret_cast<std::intptr_t>(&header));
+    if (!tab->quiet) tab->ui->SendSelectionChange(tab);
 }
 
 gboolean GtkUi::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer window) {
@@ -846,13 +699,13 @@ void GtkUi::WriteState() {
     }
     g_list_free(tops);
     add("question", question);
-    for (const auto& entry : windows_) {
+    for (const auto& entry : Windows()) {
         Window* dialog = entry.second.get();
         if (dialog->parent != nullptr || dialog->className != dialogClass) continue;
         add("visible", gtk_widget_get_visible(dialog->widget) ? "1" : "0");
         GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog->widget));
         std::string focusName;
-        for (const auto& other : windows_) {
+        for (const auto& other : Windows()) {
             Window* w = other.second.get();
             if (w->widget == nullptr || w->className == dialogClass) continue;
             const std::string prefix = w->className == tabClass
@@ -876,7 +729,7 @@ void GtkUi::WriteState() {
         }
         add("focus", focusName);
     }
-    for (const auto& entry : windows_) {
+    for (const auto& entry : Windows()) {
         Window* page = entry.second.get();
         if (page->parent != nullptr && page->className == dialogClass)
             add(PageName(page->templateId) + ".visible", IsWindowVisible(page) ? "1" : "0");

@@ -33,23 +33,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/window_tree.h"
 #include "platform/ui_port.h"
 #include "resources/resource_script.h"
 
 namespace lumivo {
 
-class PosixSystem;
 class GtkTray;
+class GtkUi;
+struct GtkUiWindow;
 
 // A wide text as the toolkit takes it.
 std::string Utf8(const std::wstring& text);
 
-class GtkUi : public UiPort {
+class GtkUi : public WindowTree<GtkUiWindow> {
   public:
     explicit GtkUi(PosixSystem* system);
     ~GtkUi() override;
-    GtkUi(const GtkUi&) = delete;
-    GtkUi& operator=(const GtkUi&) = delete;
 
     bool ScriptLoaded() const { return scriptLoaded_; }
     const std::string& ScriptError() const { return scriptError_; }
@@ -57,19 +57,14 @@ class GtkUi : public UiPort {
     GtkWindow* ToplevelOf(WindowHandle window) const;
     // The widget of a window made here; null for a window without one.
     GtkWidget* WidgetOf(WindowHandle window) const;
-    // The dialog made from template `templateId`, or null.
-    WindowHandle FindDialog(int templateId) const;
 
     WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
                                    WindowProcedure& procedure) override;
-    bool RegisterClass(const std::wstring& className) override;
     WindowHandle CreateWindowEx(std::uint32_t exStyle, const std::wstring& className,
                                 const std::wstring& title, std::uint32_t style, int x, int y,
                                 int width, int height, WindowHandle parent,
                                 WindowProcedure& procedure) override;
     bool DestroyWindow(WindowHandle window) override;
-    WindowHandle GetDlgItem(WindowHandle dialog, int id) override;
-    WindowHandle GetParent(WindowHandle window) override;
     bool SetWindowText(WindowHandle window, const std::wstring& text) override;
     std::wstring GetWindowText(WindowHandle window) override;
     bool EnableWindow(WindowHandle window, bool enable) override;
@@ -80,7 +75,6 @@ class GtkUi : public UiPort {
                               std::intptr_t lParam) override;
     bool SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int width,
                       int height, unsigned flags) override;
-    bool GetWindowRect(WindowHandle window, Rect& rect) override;
     int GetSystemMetrics(int index) override;
     bool SetForegroundWindow(WindowHandle window) override;
     IconHandle LoadIcon(int resourceId) override;
@@ -88,23 +82,20 @@ class GtkUi : public UiPort {
     std::wstring AnsiToWide(const std::string& text) override;
     std::string WideToAnsi(const std::wstring& text) override;
 
-    struct Window;
+    using Window = GtkUiWindow;
 
   private:
     struct Units {
         int x = 1, y = 1;  // pixels of 4 horizontal and 8 vertical dialog units
     };
 
-    Window* Find(WindowHandle handle) const;
     Window* MakeWindow(Window* parent, const std::string& className, std::uint32_t style);
     Units UnitsOf(const DialogTemplate& dialog) const;
     void BuildControl(Window* dialog, const ControlTemplate& item, const Units& units);
     GtkWidget* Picture(const ControlTemplate& item, int width, int height);
     GdkPixbuf* Image(int resourceId, bool icon);
-    Window* Root(Window* window) const;
     void Place(Window* window);
     void Notify(Window* control, unsigned code);
-    void SelectionChanged(Window* tab);
     bool OnKey(Window* dialog, const GdkEventKey* event);
     void FocusFirst(Window* dialog);
     void SetFocusChain(Window* dialog);
@@ -118,20 +109,18 @@ class GtkUi : public UiPort {
     static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer window);
     static gboolean OnStateTimer(gpointer self);
 
-    PosixSystem* system_;
     ResourceScript script_;
     bool scriptLoaded_ = false;
     std::string scriptError_;
     std::string statePath_;
     guint stateTimer_ = 0;
-    std::map<WindowHandle, std::unique_ptr<Window>> windows_;
-    std::map<std::wstring, bool> classes_;
     std::map<int, GdkPixbuf*> images_;  // icons and bitmaps by resource number
     std::unique_ptr<GtkTray> tray_;
     NotifyIconData trayData_;
     bool trayAdded_ = false;
     std::string writtenState_;
-    bool exitHooked_ = false;
 };
+
+extern template class WindowTree<GtkUiWindow>;
 
 }  // namespace lumivo

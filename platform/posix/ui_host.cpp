@@ -13,7 +13,7 @@ namespace {
 constexpr int pixelsPerUnit = 2;
 constexpr int tabItemHeight = 20;
 constexpr int tabItemInset = 2;
-constexpr const char* dialogClass = "#32770";
+constexpr const char* dialogClass = dialogClassName;
 
 std::string Narrow(const std::wstring& text) {
     std::string out;
@@ -21,74 +21,34 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
-std::wstring FromUtf16(const uint16* units, std::size_t count) {
-    std::wstring out;
-    for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
-        std::uint32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        out += static_cast<wchar_t>(c);
-    }
-    return out;
-}
-
 }  // namespace
 
-struct PosixUi::Window {
-    Window* parent = nullptr;
-    std::vector<Window*> children;
-    std::string className;
-    int templateId = 0;  // dialogs only
-    int id = 0;          // controls only
-    std::uint32_t style = 0;
-    std::wstring text;
+struct PosixUiWindow : WindowRecord<PosixUiWindow> {
     int imageResource = 0;
     bool enabled = true;
-    bool visible = false;
     bool topmost = false;
-    Rect rect;  // screen pixels for top-level windows, else the parent's client pixels
     std::uintptr_t check = BST_UNCHECKED;
-    std::vector<TabEntry> tabs;
+    std::vector<PosixUi::TabEntry> tabs;
     int selectedTab = -1;
     IconHandle bigIcon = nullptr;
     IconHandle smallIcon = nullptr;
-    WindowProcedure* procedure = nullptr;
 };
 
-PosixUi::PosixUi(PosixSystem* system) : system_(system) {
+template class WindowTree<PosixUiWindow>;
+
+PosixUi::PosixUi(PosixSystem* system) : WindowTree(system) {
     scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
                                         EmbeddedResourceHeaders());
     if (const char* trace = std::getenv("LUMIVO_UI_TRACE")) tracePath_ = trace;
 }
 
-PosixUi::~PosixUi() {
-    if (system_ != nullptr) {
-        // The exit hook points at this object; what it replaced is not known here.
-        if (exitHooked_) system_->SetTerminationHandler(nullptr);
-        for (const auto& window : windows_) {
-            if (window.second->parent == nullptr) system_->UnregisterWindow(window.first);
-        }
-    }
-}
+PosixUi::~PosixUi() { ReleaseSystem(); }
 
-PosixUi::Window* PosixUi::Find(WindowHandle handle) const {
-    auto it = windows_.find(handle);
-    return it == windows_.end() ? nullptr : it->second.get();
-}
-
-PosixUi::Window* PosixUi::MakeWindow(Window* parent, std::string className, std::uint32_t style) {
-    auto window = std::make_unique<Window>();
-    window->parent = parent;
-    window->className = std::move(className);
-    window->style = style;
+PosixUi::Window* PosixUi::MakeWindow(Window* parent, const std::string& className,
+                                     std::uint32_t style) {
+    Window* window = Make(parent, className, style);
     window->enabled = (style & WS_DISABLED) == 0;
-    Window* raw = window.get();
-    windows_[raw] = std::move(window);
-    if (parent != nullptr) parent->children.push_back(raw);
-    return raw;
+    return window;
 }
 
 WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
@@ -119,29 +79,9 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
             Rect{item.x * pixelsPerUnit, item.y * pixelsPerUnit,
                  (item.x + item.width) * pixelsPerUnit, (item.y + item.height) * pixelsPerUnit};
     }
-    window->procedure = &procedure;
-
-    if (parentWindow == nullptr && system_ != nullptr) {
-        system_->RegisterWindow(
-            window, window->text,
-            [this, window](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-                return SendMessage(window, message, wParam, lParam);
-            });
-        if (!exitHooked_) {
-            // The agent's own quit path, without a question.
-            exitHooked_ = true;
-            system_->SetTerminationHandler([this, window] {
-                if (Find(window) != nullptr) {
-                    SendMessage(window, WM_COMMAND, MakeWParam(ID_APP_EXIT, 0), 0);
-                }
-            });
-        }
-    }
-
-    std::intptr_t setFocus = 1;
-    window->procedure->HandleMessage(window, WM_INITDIALOG, 0, 0, setFocus);
-    if (Find(window) == nullptr) return nullptr;  // destroyed during its initialisation
-    if (parentWindow == nullptr && setFocus != 0) {
+    bool setFocus = true;
+    if (!Initialise(window, procedure, setFocus)) return nullptr;
+    if (parentWindow == nullptr && setFocus) {
         std::vector<Window*> stops = TabStops(window);
         if (!stops.empty()) focus_ = stops.front();
     }
@@ -149,40 +89,20 @@ WindowHandle PosixUi::CreateDialogParam(int templateId, WindowHandle parent,
     return window;
 }
 
-bool PosixUi::RegisterClass(const std::wstring& className) {
-    return classes_.emplace(className, true).second;
-}
-
 WindowHandle PosixUi::CreateWindowEx(std::uint32_t, const std::wstring& className,
                                      const std::wstring& title, std::uint32_t style, int x, int y,
                                      int width, int height, WindowHandle parent,
                                      WindowProcedure& procedure) {
-    Window* parentWindow = Find(parent);
-    if (classes_.count(className) == 0 || (parent != nullptr && parentWindow == nullptr)) {
-        return nullptr;
-    }
-    Window* window = MakeWindow(parentWindow, Narrow(className), style);
-    window->text = title;
-    window->rect = Rect{x, y, x + width, y + height};
-    window->visible = (style & WS_VISIBLE) != 0;
-    window->procedure = &procedure;
+    Window* window = MakePlain(className, Narrow(className), title, style, x, y, width, height,
+                               parent, procedure);
+    if (window != nullptr) window->enabled = (style & WS_DISABLED) == 0;
     return window;
 }
 
 bool PosixUi::DestroyWindow(WindowHandle handle) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
-    if (window->parent != nullptr) {
-        auto& siblings = window->parent->children;
-        for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-            if (*it == window) {
-                siblings.erase(it);
-                break;
-            }
-        }
-    } else if (system_ != nullptr && window->className == dialogClass) {
-        system_->UnregisterWindow(window);
-    }
+    Detach(window);
     DestroyTree(window);
     return true;
 }
@@ -191,30 +111,14 @@ void PosixUi::DestroyTree(Window* window) {
     for (Window* child : window->children) DestroyTree(child);
     if (foreground_ == window) foreground_ = nullptr;
     if (focus_ == window) focus_ = nullptr;
-    windows_.erase(window);
-}
-
-WindowHandle PosixUi::GetDlgItem(WindowHandle dialog, int id) {
-    Window* window = Find(dialog);
-    if (window == nullptr) return nullptr;
-    for (Window* child : window->children) {
-        if (child->id == id && child->className != dialogClass) return child;
-    }
-    return nullptr;
-}
-
-WindowHandle PosixUi::GetParent(WindowHandle handle) {
-    Window* window = Find(handle);
-    return window == nullptr ? nullptr : window->parent;
+    Erase(window);
 }
 
 bool PosixUi::SetWindowText(WindowHandle handle, const std::wstring& text) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
     window->text = text;
-    if (window->parent == nullptr && system_ != nullptr && window->className == dialogClass) {
-        system_->SetWindowTitle(window, text);
-    }
+    TitleChanged(window, text);
     if (window->className == "Edit") SendCommand(window, EN_CHANGE);
     // Edit controls may hold passwords: only static texts go to the trace.
     if (window->className == "Static" && window->parent != nullptr) {
@@ -346,48 +250,22 @@ std::intptr_t PosixUi::SendMessage(WindowHandle handle, unsigned message, std::u
         return reinterpret_cast<std::intptr_t>(previous);
     }
 
-    std::intptr_t result = 0;
-    if (window->procedure) {
-        WindowProcedure* procedure = window->procedure;  // the window may go away while it runs
-        if (procedure->HandleMessage(window, message, wParam, lParam, result)) return result;
-    }
-    return 0;
+    return CallProcedure(window, message, wParam, lParam);
 }
 
 bool PosixUi::SetWindowPos(WindowHandle handle, WindowHandle insertAfter, int x, int y, int width,
                            int height, unsigned flags) {
     Window* window = Find(handle);
     if (window == nullptr) return false;
-    Rect& r = window->rect;
-    const Rect before = r;
-    if ((flags & SWP_NOSIZE) == 0) {
-        r.right = r.left + width;
-        r.bottom = r.top + height;
-    }
-    if ((flags & SWP_NOMOVE) == 0) {
-        const int w = r.right - r.left;
-        const int h = r.bottom - r.top;
-        r = Rect{x, y, x + w, y + h};
-    }
+    const Rect before = window->rect;
+    Reposition(handle, x, y, width, height, flags);
+    const Rect& r = window->rect;
     if ((flags & SWP_NOZORDER) == 0) window->topmost = insertAfter == HWND_TOPMOST;
     const bool changed = before.left != r.left || before.top != r.top || before.right != r.right ||
                          before.bottom != r.bottom;
     if (changed && window->parent == nullptr && IsVisible(window)) {
         Trace(Describe(window) + " placed " + std::to_string(r.left) + "," + std::to_string(r.top) +
               " " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
-    }
-    return true;
-}
-
-bool PosixUi::GetWindowRect(WindowHandle handle, Rect& rect) {
-    Window* window = Find(handle);
-    if (window == nullptr) return false;
-    rect = window->rect;
-    for (const Window* parent = window->parent; parent != nullptr; parent = parent->parent) {
-        rect.left += parent->rect.left;
-        rect.right += parent->rect.left;
-        rect.top += parent->rect.top;
-        rect.bottom += parent->rect.top;
     }
     return true;
 }
@@ -420,7 +298,7 @@ bool PosixUi::ShellNotifyIcon(unsigned operation, const NotifyIconData& data) {
     if (shellRefuses_ || data.cbSize != notifyIconDataSize) return false;
     auto it = tray_.begin();
     while (it != tray_.end() && !(it->window == data.hWnd && it->id == data.uID)) ++it;
-    const std::wstring tip = FromUtf16(data.szTip, notifyTipUnits);
+    const std::wstring tip = WideFromUtf16(data.szTip, notifyTipUnits);
 
     if (operation == NIM_DELETE) {
         if (it == tray_.end()) return false;
@@ -461,12 +339,6 @@ std::string PosixUi::WideToAnsi(const std::wstring& text) {
 
 // --- What a user does ---
 
-void PosixUi::SendCommand(Window* control, unsigned code) {
-    if (control->parent == nullptr) return;
-    SendMessage(control->parent, WM_COMMAND, MakeWParam(static_cast<unsigned>(control->id), code),
-                reinterpret_cast<std::intptr_t>(static_cast<WindowHandle>(control)));
-}
-
 bool PosixUi::Click(WindowHandle handle) {
     Window* control = Find(handle);
     if (control == nullptr || control->className != "Button" || !control->enabled ||
@@ -504,19 +376,10 @@ bool PosixUi::ClickTab(WindowHandle handle, int index) {
 
 void PosixUi::SelectTab(Window* tab, int index) {
     SendMessage(tab, TCM_SETCURSEL, static_cast<std::uintptr_t>(index), 0);
-    NotifyHeader header;
-    header.hwndFrom = tab;
-    header.idFrom = static_cast<std::uintptr_t>(tab->id);
-    header.code = TCN_SELCHANGE;
-    SendMessage(tab->parent, WM_NOTIFY, header.idFrom, reinterpret_cast<std::intptr_t>(&header));
+    SendSelectionChange(tab);
 }
 
 // --- The keyboard, as the platform's dialog manager handles it ---
-
-PosixUi::Window* PosixUi::Root(Window* window) const {
-    while (window != nullptr && window->parent != nullptr) window = window->parent;
-    return window;
-}
 
 bool PosixUi::Contains(const Window* outer, const Window* inner) const {
     for (; inner != nullptr; inner = inner->parent) {
@@ -655,11 +518,7 @@ bool PosixUi::DoubleTapTrayIcon() {
 void PosixUi::RestartTaskbar(unsigned taskbarCreatedMessage) {
     if (!tray_.empty()) Trace("tray lost");
     tray_.clear();
-    std::vector<WindowHandle> topLevel;
-    for (const auto& window : windows_) {
-        if (window.second->parent == nullptr) topLevel.push_back(window.first);
-    }
-    for (WindowHandle window : topLevel) SendMessage(window, taskbarCreatedMessage, 0, 0);
+    for (Window* window : TopLevel()) SendMessage(window, taskbarCreatedMessage, 0, 0);
 }
 
 // --- What a user sees ---
@@ -667,15 +526,6 @@ void PosixUi::RestartTaskbar(unsigned taskbarCreatedMessage) {
 std::optional<PosixUi::TrayIcon> PosixUi::CurrentTrayIcon() const {
     if (tray_.empty()) return std::nullopt;
     return tray_.front();
-}
-
-WindowHandle PosixUi::FindDialog(int templateId) const {
-    for (const auto& window : windows_) {
-        if (window.second->className == dialogClass && window.second->templateId == templateId) {
-            return window.first;
-        }
-    }
-    return nullptr;
 }
 
 int PosixUi::TemplateOf(WindowHandle handle) const {

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/window_tree.h"
 #include "platform/ui_port.h"
 #include "resources/resource_script.h"
 
@@ -35,9 +36,9 @@ namespace lumivo {
 inline constexpr unsigned VK_PRIOR = 0x21;
 inline constexpr unsigned VK_NEXT = 0x22;
 
-class PosixSystem;
+struct PosixUiWindow;
 
-class PosixUi : public UiPort {
+class PosixUi : public WindowTree<PosixUiWindow> {
   public:
     static constexpr int screenWidth = 800;
     static constexpr int screenHeight = 480;
@@ -45,8 +46,6 @@ class PosixUi : public UiPort {
     // `system` may be null: the windows are then found by nobody else.
     explicit PosixUi(PosixSystem* system);
     ~PosixUi() override;
-    PosixUi(const PosixUi&) = delete;
-    PosixUi& operator=(const PosixUi&) = delete;
 
     // False when the built-in resource script could not be read; `ScriptError` says why.
     bool ScriptLoaded() const { return scriptLoaded_; }
@@ -54,14 +53,11 @@ class PosixUi : public UiPort {
 
     WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
                                    WindowProcedure& procedure) override;
-    bool RegisterClass(const std::wstring& className) override;
     WindowHandle CreateWindowEx(std::uint32_t exStyle, const std::wstring& className,
                                 const std::wstring& title, std::uint32_t style, int x, int y,
                                 int width, int height, WindowHandle parent,
                                 WindowProcedure& procedure) override;
     bool DestroyWindow(WindowHandle window) override;
-    WindowHandle GetDlgItem(WindowHandle dialog, int id) override;
-    WindowHandle GetParent(WindowHandle window) override;
     bool SetWindowText(WindowHandle window, const std::wstring& text) override;
     std::wstring GetWindowText(WindowHandle window) override;
     bool EnableWindow(WindowHandle window, bool enable) override;
@@ -72,7 +68,6 @@ class PosixUi : public UiPort {
                               std::intptr_t lParam) override;
     bool SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int width,
                       int height, unsigned flags) override;
-    bool GetWindowRect(WindowHandle window, Rect& rect) override;
     int GetSystemMetrics(int index) override;
     bool SetForegroundWindow(WindowHandle window) override;
     IconHandle LoadIcon(int resourceId) override;
@@ -122,7 +117,6 @@ class PosixUi : public UiPort {
     };
     std::optional<TrayIcon> CurrentTrayIcon() const;
     const std::vector<std::intptr_t>& TrayAnswers() const { return trayAnswers_; }
-    WindowHandle FindDialog(int templateId) const;
     int TemplateOf(WindowHandle window) const;
     std::vector<std::wstring> TabTexts(WindowHandle tab) const;
     std::intptr_t TabParameter(WindowHandle tab, int index) const;
@@ -133,20 +127,18 @@ class PosixUi : public UiPort {
     IconHandle WindowIcon(WindowHandle window, bool big) const;
 
   private:
-    struct Window;
+    using Window = PosixUiWindow;
+    friend struct PosixUiWindow;
     struct TabEntry {
         std::wstring text;
         std::intptr_t parameter = 0;
     };
 
-    Window* Find(WindowHandle handle) const;
-    Window* MakeWindow(Window* parent, std::string className, std::uint32_t style);
+    Window* MakeWindow(Window* parent, const std::string& className, std::uint32_t style);
     void DestroyTree(Window* window);
     bool IsVisible(const Window* window) const;
     Rect TabItemRect(const Window* tab, int index) const;
-    void SendCommand(Window* control, unsigned code);
     void SelectTab(Window* tab, int index);
-    Window* Root(Window* window) const;
     bool Contains(const Window* outer, const Window* inner) const;
     std::vector<Window*> TabStops(Window* dialog) const;
     Window* TabControlOf(Window* dialog) const;
@@ -156,21 +148,19 @@ class PosixUi : public UiPort {
     std::string Describe(const Window* window) const;
     std::string ItemName(const Window* control) const;
 
-    PosixSystem* system_;
     ResourceScript script_;
     bool scriptLoaded_ = false;
     std::string scriptError_;
     std::string tracePath_;
 
-    std::map<WindowHandle, std::unique_ptr<Window>> windows_;
-    std::map<std::wstring, bool> classes_;
     std::map<int, std::unique_ptr<int>> icons_;  // a handle points at its resource number
     std::vector<TrayIcon> tray_;
     std::vector<std::intptr_t> trayAnswers_;
     WindowHandle foreground_ = nullptr;
     WindowHandle focus_ = nullptr;
     bool shellRefuses_ = false;
-    bool exitHooked_ = false;
 };
+
+extern template class WindowTree<PosixUiWindow>;
 
 }  // namespace lumivo
