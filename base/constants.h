@@ -1,6 +1,12 @@
 #pragma once
 // Build-time constants shared by every subsystem.
 
+// The service's address is chosen when the agent is built (CMake's
+// LUMIVO_SERVICE_BASE_URL); a build that names none gets the development one.
+#ifndef LUMIVO_SERVICE_BASE_URL
+#define LUMIVO_SERVICE_BASE_URL "https://localhost:8443/api/"
+#endif
+
 namespace lumivo {
 
 const char* const productName = "Lumivo Runtime";

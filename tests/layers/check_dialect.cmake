@@ -4,8 +4,9 @@
 #  - no file of it includes <stdint.h>, <cstdint>, <inttypes.h> or
 #    <cinttypes>: the board's C library has none of them, and glibc's compile
 #    as C++03 without a word;
-#  - every header of it compiles on its own as strict C++03, warnings being
-#    errors.
+#  - every header and every source of the core compiles on its own as strict
+#    C++03, warnings being errors, with no definitions from our build (as a
+#    board project that takes the files as they are compiles them).
 #
 # cmake -DROOT=<source tree> -DCXX=<compiler> [-DINCLUDES=<dir;...>]
 #       [-DEXTRA_HEADERS=<glob;...>] [-DEXTRA_FLAGS=<flag;...>] -P check_dialect.cmake
@@ -15,7 +16,8 @@
 set(scanned base/* cloud/* connections/* ui/* app/* platform/*.h platform/win32/*
             platform/win32/ce7/* resources/resource.h)
 set(headers base/*.h cloud/*.h connections/*.h ui/*.h app/*.h platform/*.h
-            resources/resource.h ${EXTRA_HEADERS})
+            resources/resource.h base/*.cpp cloud/*.cpp connections/*.cpp ui/*.cpp
+            app/*.cpp ${EXTRA_HEADERS})
 
 set(faults 0)
 foreach(pattern ${scanned})
@@ -42,8 +44,7 @@ foreach(pattern ${headers})
   foreach(file ${files})
     execute_process(
       COMMAND ${CXX} -std=c++03 -pedantic-errors -Wno-long-long -Wall -Wextra -Werror
-              -fsyntax-only ${include_flags} ${EXTRA_FLAGS}
-              "-DLUMIVO_SERVICE_BASE_URL=\"https://localhost/\"" -include ${ROOT}/${file}
+              -fsyntax-only ${include_flags} ${EXTRA_FLAGS} -include ${ROOT}/${file}
               -x c++ ${empty}
       RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT result EQUAL 0)
