@@ -1,12 +1,11 @@
 // Desktop entry point: the POSIX services with the toolkit's main context in
 // their loop, the GTK windows and tray icon, one Agent over them, and the
 // agent's whole run. Without a display it runs as the service does, with the
-// headless host. The exit status is 0 on every path.
+// headless host. The exit status is 0 on every path but a refused runtime
+// folder (1), as for the service.
 
 #include <gtk/gtk.h>
-#include <signal.h>
 
-#include <clocale>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -16,9 +15,7 @@
 #include "platform/gtk/system_gtk.h"
 #include "platform/gtk/ui_gtk.h"
 #include "platform/posix/files_posix.h"
-#include "platform/posix/internet_curl.h"
-#include "platform/posix/ip_helper_posix.h"
-#include "platform/posix/ras_sim.h"
+#include "platform/posix/host_ports.h"
 #include "platform/posix/ui_host.h"
 
 namespace {
@@ -31,8 +28,7 @@ GtkWindow* ToplevelOf(void* ui, lumivo::WindowHandle window) {
 
 int main(int argc, char** argv) {
     using namespace lumivo;
-    std::setlocale(LC_CTYPE, "");
-    signal(SIGPIPE, SIG_IGN);
+    PrepareProcess();
     // Takes the toolkit's own options out of argv before the agent reads it.
     const bool display = gtk_init_check(&argc, &argv) != FALSE;
 
@@ -46,18 +42,12 @@ int main(int argc, char** argv) {
         g_mkdir_with_parents((deviceRoot + "/BOOT").c_str(), 0700);
     }
     PosixFiles files(deviceRoot);
+    HostNetworkPorts network;
 
     Agent agent;
     agent.ports.system = &system;
     agent.ports.files = &files;
-    const char* connectTo = std::getenv("LUMIVO_CONNECT_TO");
-    CurlInternet internet(CurlTimeouts{}, connectTo != nullptr ? connectTo : "");
-    agent.ports.internet = &internet;
-    const char* rasScript = std::getenv("LUMIVO_RAS_SCRIPT");
-    RasSim ras(rasScript != nullptr ? rasScript : "");
-    IpHelperPosix ipHelper(&ras);
-    agent.ports.ras = &ras;
-    agent.ports.ipHelper = &ipHelper;
+    network.Attach(agent.ports);
 
     std::unique_ptr<GtkUi> desktop;
     std::unique_ptr<PosixUi> headless;
@@ -74,5 +64,5 @@ int main(int argc, char** argv) {
     agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
 
     CAgentApp(agent).RunAgent();
-    return 0;
+    return system.GetLastError() == ERROR_NO_INSTANCE_GUARD ? 1 : 0;
 }
