@@ -43,11 +43,12 @@ mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /out
 mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t devtmpfs devtmpfs /host/dev
-mount -t tmpfs tmpfs /host/tmp
+. /out/environment
+# A tree under /tmp (a clone there) stays visible; elsewhere /tmp is fresh.
+case "$LUMIVO_VM_SCRIPT" in /tmp/*) ;; *) mount -t tmpfs tmpfs /host/tmp ;; esac
 mount -t tmpfs tmpfs /host/run
 mkdir -p /host/run/out
 mount --bind /out /host/run/out
-. /out/environment
 echo "guest: running $LUMIVO_VM_SCRIPT"
 sh "/host$LUMIVO_VM_SCRIPT" > /out/guest.log 2>&1
 echo $? > /out/status
@@ -72,7 +73,8 @@ umount /dev
 exec switch_root /newroot /bin/sh "$lumivo_stage2"
 """
 
-# Runs in the host's root as process 1: the machine's own mounts, the
+# Runs in the host's root as process 1 (/tmp is the overlay's, so a tree
+# under the host's /tmp stays visible): the machine's own mounts, the
 # kernel's modules in place, the test script, power off.
 STAGE2 = r"""
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
@@ -82,7 +84,6 @@ mount -t devtmpfs devtmpfs /dev
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /run
-mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /dev/shm
 mkdir -p /run/out /run/lock
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /run/out
