@@ -35,6 +35,8 @@ if [ "${1:-all}" = all ]; then
     xl2tpd ppp iptables iputils-ping kmod
     g++-arm-linux-gnueabihf qemu-user
     libc6:armhf libstdc++6:armhf libcurl4-openssl-dev:armhf libssl-dev:armhf
+    # Python's armhf standard library for the tests in the emulated ARM machine
+    libpython3-stdlib:armhf libexpat1:armhf zlib1g:armhf
   )
 fi
 

@@ -640,6 +640,7 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
 // the RAS error of its failure (NetworkManager's reason in `reason`).
 unsigned long RasNetworkManager::WaitForDial(std::chrono::steady_clock::time_point deadline,
                                              std::uint32_t& reason) {
+    bool gone = false;
     while (std::chrono::steady_clock::now() < deadline) {
         for (const VpnEvent& e : bus_->events) {
             if (e.path != activePath_) continue;
@@ -651,8 +652,18 @@ unsigned long RasNetworkManager::WaitForDial(std::chrono::steady_clock::time_poi
             }
         }
         bus_->events.clear();
+        if (gone) {
+            LogError("NetworkManager: the VPN went away without a reason");
+            return errorIpsecNegotiation;
+        }
         std::uint32_t state = 0;
-        if (!bus_->VpnState(activePath_, state)) return errorIpsecNegotiation;  // gone unsaid
+        if (!bus_->VpnState(activePath_, state)) {
+            // The connection's object can go before its last signal, which
+            // says why, has been read: read what is queued, then decide.
+            gone = true;
+            bus_->Pump(0);
+            continue;
+        }
         if (state == vpnActivated) return 0;
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
             deadline - std::chrono::steady_clock::now());

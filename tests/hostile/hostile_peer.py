@@ -53,6 +53,14 @@ def trickle(data, pause):
     return ("trickle", data.encode("latin-1"), pause)
 
 
+def make_certificate(folder):
+    """A self-signed certificate for another host name: cert.pem, key.pem."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=hostile.invalid", "-keyout", os.path.join(folder, "key.pem"),
+                    "-out", os.path.join(folder, "cert.pem")],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 class HostilePeer:
     def __init__(self, handler):
         self.handler = handler
@@ -60,11 +68,13 @@ class HostilePeer:
         self.streamed = []  # bytes written for each endless reply, once it ended
         self.stopping = threading.Event()
         self.folder = tempfile.mkdtemp(prefix="lumivo-hostile-")
-        cert = os.path.join(self.folder, "cert.pem")
-        key = os.path.join(self.folder, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=hostile.invalid", "-keyout", key, "-out", cert],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # LUMIVO_TEST_TLS: a folder with cert.pem and key.pem made beforehand,
+        # for a machine without the openssl program.
+        made = os.environ.get("LUMIVO_TEST_TLS") or self.folder
+        cert = os.path.join(made, "cert.pem")
+        key = os.path.join(made, "key.pem")
+        if made == self.folder:
+            make_certificate(made)
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(cert, key)
         self.listener = socket.create_server(("127.0.0.1", 0))

@@ -5,14 +5,34 @@ loopback (enrolment, heart-beats, a VPN request answered "error" for want of
 a VPN stack). Skips (77) only where qemu cannot run. Environment:
 LUMIVO_ARM32_BUILD, LUMIVO_DEVCLOUD, LUMIVO_VM_FOLDER."""
 
+import glob
 import os
 import sys
 import threading
 
 import machine
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+sys.path.insert(0, os.path.join(HERE, "..", "hostile"))
+from hostile_peer import make_certificate  # noqa: E402
 from processes import Devcloud, Failure, check, wait_for  # noqa: E402
+
+
+def arm_python(folder):
+    """Debian's armhf Python program, taken from its package into folder
+    (never installed: it would replace the host's); the host's armhf standard
+    library (libpython3.X-stdlib:armhf, from scripts/setup.sh) serves it."""
+    found = glob.glob("/usr/lib/python3.*/lib-dynload/_ssl.*-arm-linux-gnueabihf.so")
+    check(found, "no armhf Python standard library (scripts/setup.sh installs it)")
+    name = found[0].split("/")[3]  # python3.X
+    program = os.path.join(folder, "python-armhf", "usr", "bin", name)
+    if not os.path.exists(program):
+        machine.run("apt-get", "download", name + "-minimal:armhf", cwd=folder)
+        deb = glob.glob(os.path.join(folder, name + "-minimal_*_armhf.deb"))[0]
+        machine.run("dpkg-deb", "-x", deb, os.path.join(folder, "python-armhf"))
+        os.remove(deb)
+    return program
 
 
 def drive(cloud, out, results):
@@ -37,9 +57,14 @@ def drive(cloud, out, results):
 
 def main():
     folder = os.environ.get("LUMIVO_VM_FOLDER", "vm")
-    environment = {"LUMIVO_ARM32_BUILD": os.environ["LUMIVO_ARM32_BUILD"]}
-    guest = os.path.join(os.path.dirname(os.path.abspath(__file__)), "guest_arm32.sh")
+    guest = os.path.join(HERE, "guest_arm32.sh")
     arm = machine.Machine(folder, "armhf")
+    tls = os.path.join(arm.folder, "tls")
+    if not os.path.exists(os.path.join(tls, "cert.pem")):
+        os.makedirs(tls, exist_ok=True)
+        make_certificate(tls)
+    environment = {"LUMIVO_ARM32_BUILD": os.environ["LUMIVO_ARM32_BUILD"],
+                   "LUMIVO_VM_FOLDER": arm.folder, "LUMIVO_ARM_PYTHON": arm_python(arm.folder)}
     cloud = None
     network = ("-nic", "none")
     results = {}
@@ -50,15 +75,14 @@ def main():
         # Only the forward to devcloud: no other traffic leaves the machine.
         network = ("-netdev", "user,id=net,restrict=on,"
                    "guestfwd=tcp:10.0.2.100:8443-cmd:%s %s %d" % (
-                       sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                    "forward.py"), cloud.port),
+                       sys.executable, os.path.join(HERE, "forward.py"), cloud.port),
                    "-device", "virtio-net-device,netdev=net")
         out = os.path.join(arm.folder, "out")
         threading.Thread(target=lambda: (wait_for("the machine's folder", lambda: os.path.exists(
             os.path.join(out, "stage2.sh")), 120), drive(cloud, out, results)),
             daemon=True).start()
     try:
-        status, log, console, seconds = arm.run(guest, environment, 420, network)
+        status, log, console, seconds = arm.run(guest, environment, 900, network)
     except machine.Skip as e:
         print("skipped: " + str(e))
         return machine.SKIP
@@ -75,7 +99,8 @@ def main():
         if cloud is not None:
             check("failure" not in results, results.get("failure", ""))
             check(results.get("beats", 0) >= 2, "heart-beats: %r" % results.get("beats"))
-            lines = log.split("== the agent's lines", 1)[-1].splitlines()
+            with open(os.path.join(arm.folder, "out", "agent.log"), errors="replace") as f:
+                lines = f.read().splitlines()
             check("Error 633 starting VPN" in lines and "VPN connected successfully" not in lines,
                   "the ARM agent's lines: %r" % lines)
             print("the ARM agent: %d heart-beats, the VPN request answered error (633)" %

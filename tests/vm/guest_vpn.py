@@ -23,6 +23,7 @@ PSK, USER, PASSWORD, DOMAIN = "vm-psk-5150", "dev", "tunnel-pw", "CORP"
 MODULES = ["veth", "ppp_generic", "ppp_async", "ppp_synctty", "l2tp_ppp", "l2tp_netlink",
            "xfrm_user", "esp4", "af_key", "xt_policy"]
 started = time.monotonic()
+started_wall = time.time()
 agent_lines = []
 
 
@@ -208,15 +209,15 @@ def check_secrets_kept():
             continue
         check(PASSWORD.encode() not in line and PSK.encode() not in line,
               "a secret on the command line of %s" % line.replace(b"\0", b" ")[:200])
-    # Where the stack and the agent write (the shared root itself is read-only).
-    # /tmp without a source tree cloned there (it holds this test's own secrets).
-    tree = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-    scratch = " ".join(os.path.join("/tmp", name) for name in sorted(os.listdir("/tmp"))
-                       if not tree.startswith(os.path.join("/tmp", name) + "/")
-                       and tree != os.path.join("/tmp", name))
+    # Where the stack and the agent write, and only what was written since
+    # this machine started: the host's /tmp is shared and may hold anything,
+    # this test's own sources among it.
+    tmp = " ".join(path for path in (os.path.join("/tmp", name) for name in os.listdir("/tmp"))
+                   if os.lstat(path).st_mtime >= started_wall)
     places = ("/etc/ipsec.secrets /etc/ipsec.d /etc/ipsec.conf /etc/NetworkManager /etc/ppp "
-              "/etc/xl2tpd /run /var/lib/NetworkManager " + scratch)
-    holders = sh("grep -rlsF -D skip --exclude-dir=out -e %s -e %s %s" % (PASSWORD, PSK, places),
+              "/etc/xl2tpd /run /var/lib/NetworkManager " + tmp)
+    holders = sh("find %s -xdev -type f -newermt @%d -print0 2>/dev/null | "
+                 "xargs -0r grep -lsF -e %s -e %s" % (places, int(started_wall), PASSWORD, PSK),
                  check_status=False, timeout=120).splitlines()
     for path in holders:
         if path.startswith((OUT, "/etc-srv", "/tmp/lumivo-devcloud-")):

@@ -44,8 +44,15 @@ mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t devtmpfs devtmpfs /host/dev
 . /out/environment
-# A tree under /tmp (a clone there) stays visible; elsewhere /tmp is fresh.
-case "$LUMIVO_VM_SCRIPT" in /tmp/*) ;; *) mount -t tmpfs tmpfs /host/tmp ;; esac
+# /tmp is fresh and writable; a tree under the host's /tmp (a clone there)
+# is bound back in.
+mkdir -p /hosttmp
+mount --bind /host/tmp /hosttmp
+mount -t tmpfs tmpfs /host/tmp
+case "$LUMIVO_VM_SCRIPT" in /tmp/*)
+    top=${LUMIVO_VM_SCRIPT#/tmp/}; top=${top%%/*}
+    mkdir -p "/host/tmp/$top" && mount --bind "/hosttmp/$top" "/host/tmp/$top" ;;
+esac
 mount -t tmpfs tmpfs /host/run
 mkdir -p /host/run/out
 mount --bind /out /host/run/out
