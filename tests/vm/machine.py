@@ -9,6 +9,7 @@ Usage as a module: Machine(build_folder).run(script, environment, timeout).
 """
 
 import glob
+import hashlib
 import os
 import shutil
 import subprocess
@@ -27,11 +28,13 @@ ARCHES = {
 }
 INITRAMFS_MODULES = ["virtio_pci", "virtio_mmio", "9pnet_virtio", "9p", "overlay", "virtio_net"]
 
-# The ARM machine cannot run the host's x86 programs: its init stays in the
-# initramfs's busybox, mounts the host's root read-only at /host and runs a
-# busybox script that starts the ARM programs in a chroot of it (the host's
-# armhf multiarch libraries serve them).
-INIT_CHROOT = r"""#!/bin/busybox sh
+# The ARM machine cannot run the host's x86 programs: its init, in the
+# initramfs's busybox, mounts the host's root read-only at /host, puts the
+# machine's own busybox there in place of the host's shell and, first on the
+# PATH, of its tools, and switches to it (a chroot would refuse the tests
+# their user namespaces). The host's armhf multiarch libraries serve the ARM
+# programs.
+INIT_ARM = r"""#!/bin/busybox sh
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -54,11 +57,21 @@ case "$LUMIVO_VM_SCRIPT" in /tmp/*)
     mkdir -p "/host/tmp/$top" && mount --bind "/hosttmp/$top" "/host/tmp/$top" ;;
 esac
 mount -t tmpfs tmpfs /host/run
-mkdir -p /host/run/out
+mkdir -p /host/run/out /host/run/tools
 mount --bind /out /host/run/out
+cp /bin/busybox /host/run/tools/
+for applet in $(busybox --list); do ln -s busybox /host/run/tools/$applet; done
+mount --bind /host/run/tools/busybox /host/bin/sh
 echo "guest: running $LUMIVO_VM_SCRIPT"
-sh "/host$LUMIVO_VM_SCRIPT" > /out/guest.log 2>&1
-echo $? > /out/status
+exec switch_root /host /run/tools/sh /run/out/stage2.sh
+"""
+STAGE2_ARM = r"""
+export PATH=/run/tools:/usr/sbin:/usr/bin:/sbin:/bin
+. /run/out/environment
+ip link set lo up
+cd /run/out
+sh "$LUMIVO_VM_SCRIPT" > /run/out/guest.log 2>&1
+echo $? > /run/out/status
 sync
 echo b > /proc/sysrq-trigger
 sleep 10
@@ -150,7 +163,9 @@ class Machine:
     def _initramfs(self, modules):
         """busybox-static and the modules the root's mount needs, in the order
         they depend on each other."""
-        image = os.path.join(self.folder, "initrd-%s.cpio" % self.arch)
+        init = INIT if self.arch == "amd64" else INIT_ARM
+        image = os.path.join(self.folder, "initrd-%s-%s.cpio" % (
+            self.arch, hashlib.sha1(init.encode()).hexdigest()[:12]))
         if os.path.exists(image):
             return image
         busybox = shutil.which("busybox") or "/bin/busybox"
@@ -194,7 +209,7 @@ class Machine:
         with open(os.path.join(tree, "modules"), "w") as f:
             f.write("\n".join(os.path.basename(p) for p in ordered) + "\n")
         with open(os.path.join(tree, "init"), "w") as f:
-            f.write(INIT if self.arch == "amd64" else INIT_CHROOT)
+            f.write(init)
         os.chmod(os.path.join(tree, "init"), 0o755)
         listing = run("find", ".", cwd=tree).stdout
         with open(image, "wb") as out:
@@ -216,7 +231,7 @@ class Machine:
         os.makedirs(out)
         stage2 = os.path.join(out, "stage2.sh")
         with open(stage2, "w") as f:
-            f.write(STAGE2)
+            f.write(STAGE2 if self.arch == "amd64" else STAGE2_ARM)
         values = dict(environment, LUMIVO_VM_SCRIPT=os.path.abspath(script),
                       LUMIVO_VM_PYTHON="/usr/bin/python3",
                       LUMIVO_VM_MODULES=os.path.dirname(modules))
