@@ -35,7 +35,8 @@ void PrepareProcess() {
 HostNetworkPorts::HostNetworkPorts() : internet_(CurlTimeouts{}, Environment("LUMIVO_CONNECT_TO")) {
     // docs/vpn-linux.md; the simulation (docs/vpn-simulation.md) only by name.
     VpnAdapterSource* vpnAdapter = nullptr;
-    if (std::getenv("LUMIVO_RAS_SCRIPT") != nullptr) {
+    // An empty value (a stray line in a configuration file) is no request.
+    if (*Environment("LUMIVO_RAS_SCRIPT") != '\0') {
         std::fputs("VPN simulated (LUMIVO_RAS_SCRIPT): no tunnel is built\n", stderr);
         vpnAdapter = &simulation_.emplace(Environment("LUMIVO_RAS_SCRIPT"));
     } else {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
@@ -10,6 +11,7 @@
 
 #ifdef LUMIVO_HAVE_SYSTEMD
 #include <dlfcn.h>
+#include <sys/random.h>
 #include <systemd/sd-bus.h>
 #endif
 
@@ -29,6 +31,7 @@ constexpr std::uint32_t vpnDisconnected = 7;
 // UTF-8, as D-Bus carries text, from the wide text of the RAS records.
 std::string Utf8(const std::wstring& text) {
     std::string out;
+    out.reserve(text.size() * 4);  // texts here may be secrets: no reallocation leaves a copy
     for (wchar_t w : text) {
         const std::uint32_t c = static_cast<std::uint32_t>(w);
         if (c < 0x80) {
@@ -51,8 +54,9 @@ std::string Utf8(const std::wstring& text) {
 }
 
 // Overwrites a secret's bytes before its memory goes back to the heap.
-[[maybe_unused]] void Wipe(std::string& secret) {
-    volatile char* p = secret.empty() ? nullptr : &secret[0];
+template <typename Text>
+void Wipe(Text& secret) {
+    volatile typename Text::value_type* p = secret.empty() ? nullptr : &secret[0];
     for (std::size_t i = 0; i < secret.size(); ++i) p[i] = 0;
     secret.clear();
 }
@@ -113,8 +117,18 @@ std::wstring PresharedKeyFromBlock(const std::vector<std::uint8_t>& block) {
     const std::size_t offset = Word(block, 4);
     if (offset > block.size() || bytes > block.size() - offset || bytes % 2 != 0) return L"";
     std::wstring key;
+    key.reserve(bytes / 2);  // no partial copies of the key left by a reallocation
     for (std::size_t i = offset; i < offset + bytes; i += 2) {
-        key += static_cast<wchar_t>(block[i] | block[i + 1] << 8);
+        unsigned long unit = block[i] | block[i + 1] << 8;
+        // The block holds UTF-16: a surrogate pair is one character here.
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < offset + bytes) {
+            const unsigned long low = block[i + 2] | block[i + 3] << 8;
+            if (low >= 0xDC00 && low < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        key += static_cast<wchar_t>(unit);
     }
     return key;
 }
@@ -151,6 +165,10 @@ struct SdBus {
     decltype(&sd_bus_slot_unref) slot_unref;
     decltype(&sd_bus_process) process;
     decltype(&sd_bus_wait) wait;
+    // Optional (newer libsystemd): a message whose memory is wiped when freed,
+    // and whether the connection is still open.
+    decltype(&sd_bus_message_sensitive) sensitive;
+    decltype(&sd_bus_is_open) is_open;
 };
 
 const SdBus* LoadSdBus() {
@@ -183,7 +201,10 @@ const SdBus* LoadSdBus() {
         take(api.slot_unref, "sd_bus_slot_unref");
         take(api.process, "sd_bus_process");
         take(api.wait, "sd_bus_wait");
-        return all;
+        const bool required = all;
+        take(api.sensitive, "sd_bus_message_sensitive");
+        take(api.is_open, "sd_bus_is_open");
+        return required;
     }();
     return loaded ? &api : nullptr;
 }
@@ -274,16 +295,32 @@ struct RasNetworkManager::Bus {
     }
 
     // The VPN state of an active connection; false when it is gone.
-    bool VpnState(const std::string& path, std::uint32_t& state) {
+    // The VPN state of an active connection. When it cannot be read, `gone`
+    // tells whether that is because the connection (or NetworkManager) is
+    // gone, rather than a busy service or a broken bus, which say nothing.
+    bool VpnState(const std::string& path, std::uint32_t& state, bool* gone = nullptr) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* reply = nullptr;
         bool ok = api->get_property(bus, nmService, path.c_str(), vpnInterface, "VpnState", &error,
                                     &reply, "u") >= 0 &&
                   api->read(reply, "u", &state) >= 0;
+        if (gone != nullptr) {
+            static const char* const goneErrors[] = {
+                "org.freedesktop.DBus.Error.UnknownObject", "org.freedesktop.DBus.Error.UnknownMethod",
+                "org.freedesktop.DBus.Error.UnknownInterface",
+                "org.freedesktop.DBus.Error.ServiceUnknown",
+                "org.freedesktop.DBus.Error.NameHasNoOwner"};
+            *gone = false;
+            for (const char* name : goneErrors) {
+                *gone = *gone || (!ok && error.name != nullptr && std::strcmp(error.name, name) == 0);
+            }
+        }
         api->message_unref(reply);
         api->error_free(&error);
         return ok;
     }
+
+    bool IsOpen() const { return api->is_open == nullptr || api->is_open(bus) > 0; }
 
     // Calls a method whose arguments are all object paths; true when it answered.
     bool CallWithPath(const char* path, const char* interface, const char* method,
@@ -311,23 +348,24 @@ struct RasNetworkManager::Bus {
                 }
             }
             std::uint32_t state = 0;
-            if (!VpnState(path, state) || state == vpnFailed || state == vpnDisconnected) {
-                return true;
-            }
+            bool gone = false;
+            if (VpnState(path, state, &gone) ? state >= vpnFailed : gone) return true;
             Pump(500 * 1000);
         }
         return false;
     }
 
-    // Takes down an active connection and waits for the end of it.
-    bool Deactivate(const std::string& path) {
+    // Takes down an active connection and waits for the end of it, up to
+    // `seconds`; false when it cannot be told to have ended.
+    bool Deactivate(const std::string& path, int seconds = 25) {
         std::uint32_t state = 0;
-        if (!VpnState(path, state) || state >= vpnFailed) return true;  // already ended
+        bool gone = false;
+        if (VpnState(path, state, &gone) ? state >= vpnFailed : gone) return true;  // ended
         if (!CallWithPath(nmPath, nmService, "DeactivateConnection", path,
                           "the VPN cannot be taken down")) {
-            return !VpnState(path, state);  // gone meanwhile counts as down
+            return !VpnState(path, state, &gone) && gone;  // gone meanwhile counts as down
         }
-        return WaitForEnd(path, 25);
+        return WaitForEnd(path, seconds);
     }
 
     // Waits until the L2TP plugin of a failed attempt has left the bus (it
@@ -378,15 +416,24 @@ struct RasNetworkManager::Bus {
     bool AddAndActivate(const std::string& id, const std::map<std::string, std::string>& data,
                         const std::map<std::string, std::string>& secrets, std::string& profile,
                         std::string& active, bool& refused) {
-        char uuid[40] = "";
-        if (std::FILE* file = std::fopen("/proc/sys/kernel/random/uuid", "r")) {
-            if (std::fgets(uuid, sizeof uuid, file) == nullptr) uuid[0] = '\0';
-            std::fclose(file);
+        // A random (version 4) UUID; the service's sandbox hides /proc/sys.
+        unsigned char random[16] = {};
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            for (unsigned char& byte : random) byte = static_cast<unsigned char>(std::rand());
         }
-        uuid[std::strcspn(uuid, "\n")] = '\0';
+        random[6] = static_cast<unsigned char>((random[6] & 0x0F) | 0x40);
+        random[8] = static_cast<unsigned char>((random[8] & 0x3F) | 0x80);
+        char uuid[40];
+        std::snprintf(uuid, sizeof uuid,
+                      "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                      random[0], random[1], random[2], random[3], random[4], random[5], random[6],
+                      random[7], random[8], random[9], random[10], random[11], random[12],
+                      random[13], random[14], random[15]);
         sd_bus_message* m = nullptr;
         int r = api->new_method_call(bus, &m, nmService, nmPath, nmService,
                                      "AddAndActivateConnection2");
+        // The message carries the password and the key: wiped when freed.
+        if (r >= 0 && api->sensitive != nullptr) api->sensitive(m);
         const auto ok = [&r](int result) {
             if (r >= 0) r = result;
         };
@@ -495,8 +542,11 @@ struct RasNetworkManager::Bus {
         return nullptr;
     }
     std::string Address(const std::string&) { return ""; }
-    bool VpnState(const std::string&, std::uint32_t&) { return false; }
-    bool Deactivate(const std::string&) { return true; }
+    bool VpnState(const std::string&, std::uint32_t&, bool* gone = nullptr) {
+        if (gone != nullptr) *gone = true;
+        return false;
+    }
+    bool Deactivate(const std::string&, int = 25) { return true; }
     bool CallWithPath(const char*, const char*, const char*, const std::string&, const char*) {
         return false;
     }
@@ -516,7 +566,10 @@ void RasNetworkManager::ForgetConnection() {
 bool RasNetworkManager::Connected() {
     if (activePath_.empty() || bus_ == nullptr) return false;
     std::uint32_t state = 0;
-    if (bus_->VpnState(activePath_, state) && state <= vpnActivated) return true;
+    bool gone = false;
+    // A state that cannot be read, with the connection not known to be gone,
+    // keeps it: a busy NetworkManager is no proof that the tunnel is down.
+    if (bus_->VpnState(activePath_, state, &gone) ? state <= vpnActivated : !gone) return true;
     ForgetConnection();
     return false;
 }
@@ -542,7 +595,11 @@ unsigned long RasNetworkManager::RasGetConnectStatus(RasConnHandle connection,
 }
 
 unsigned long RasNetworkManager::RasDeleteEntry(const std::wstring& entryName) {
-    return phoneBook_.erase(entryName) == 1 ? 0 : errorFileNotFound;
+    const auto found = phoneBook_.find(entryName);
+    if (found == phoneBook_.end()) return errorFileNotFound;
+    Wipe(found->second.presharedKey);
+    phoneBook_.erase(found);
+    return 0;
 }
 
 unsigned long RasNetworkManager::RasHangUp(RasConnHandle connection) {
@@ -567,7 +624,9 @@ unsigned long RasNetworkManager::RasSetEntryProperties(const std::wstring& entry
         entry.szDeviceName.size() > rasMaxDeviceName) {
         return errorInvalidParameter;
     }
-    phoneBook_[entryName] = Entry{entry, PresharedKeyFromBlock(block)};
+    Entry& stored = phoneBook_[entryName];
+    Wipe(stored.presharedKey);
+    stored = Entry{entry, PresharedKeyFromBlock(block)};
     return 0;
 }
 
@@ -580,23 +639,28 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
     if (found == phoneBook_.end()) return errorCannotFindPhonebookEntry;
     if (found->second.entry.szDeviceName != vpnDeviceName) return errorPortNotAvailable;
     if (Connected()) return errorPortAlreadyOpen;
+#ifdef LUMIVO_HAVE_SYSTEMD
+    if (bus_ != nullptr && !bus_->IsOpen()) {  // the system bus restarted
+        delete bus_;
+        bus_ = nullptr;
+    }
+#endif
     if (bus_ == nullptr) bus_ = Bus::Open();
     if (bus_ == nullptr) return errorPortNotAvailable;
 
 #ifdef LUMIVO_HAVE_SYSTEMD
+    const auto deadline = std::chrono::steady_clock::now() + dialDeadline_;
     const std::string id = Utf8(params.szEntryName);
     bus_->DeactivateLeftovers(id);
     bus_->events.clear();
 
-    std::map<std::string, std::string> secrets = {
-        {"password", Utf8(params.szPassword)},
-        {"ipsec-psk", Utf8(found->second.presharedKey)},
-    };
+    std::map<std::string, std::string> secrets;  // moved in: no copies left unwiped
+    secrets["password"] = Utf8(params.szPassword);
+    secrets["ipsec-psk"] = Utf8(found->second.presharedKey);
     const std::map<std::string, std::string> data = L2tpData(found->second.entry, params);
     // The plugin gives IPsec and L2TP a short window of their own; on a slow
     // or busy device that window can pass before the server answers, so a
     // failed start is tried again while the dial's deadline leaves room.
-    const auto deadline = std::chrono::steady_clock::now() + dialDeadline_;
     const auto retryRoom = std::chrono::seconds(25);
     unsigned long result = errorVpnNoAnswer;
     handle_ = nextHandle_++;
@@ -611,7 +675,9 @@ unsigned long RasNetworkManager::RasDial(const RasDialParams& params, RasConnHan
         std::uint32_t reason = 0;
         result = WaitForDial(deadline, reason);
         if (result == 0) break;
-        bus_->Deactivate(activePath_);
+        // Past the deadline the take-down is asked for, not waited for long;
+        // what is left is taken down by the next dial.
+        bus_->Deactivate(activePath_, result == errorVpnNoAnswer ? 5 : 25);
         activePath_.clear();
         const bool startFailed = reason == 8;  // NM_VPN_CONNECTION_STATE_REASON_SERVICE_START_FAILED
         if (!startFailed || deadline - std::chrono::steady_clock::now() < retryRoom) break;
@@ -657,11 +723,10 @@ unsigned long RasNetworkManager::WaitForDial(std::chrono::steady_clock::time_poi
             return errorIpsecNegotiation;
         }
         std::uint32_t state = 0;
-        if (!bus_->VpnState(activePath_, state)) {
+        if (!bus_->VpnState(activePath_, state, &gone)) {
             // The connection's object can go before its last signal, which
             // says why, has been read: read what is queued, then decide.
-            gone = true;
-            bus_->Pump(0);
+            bus_->Pump(gone ? 0 : 500 * 1000);
             continue;
         }
         if (state == vpnActivated) return 0;

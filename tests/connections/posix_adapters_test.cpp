@@ -183,6 +183,10 @@ TEST(RasNetworkManager, EntryBecomesThePluginsConfiguration) {
     block[0] = 1, block[4] = 2, block[12] = 6, block[16] = 32, block[28] = 32;
     for (char c : std::string("k\xe9y")) block.insert(block.end(), {std::uint8_t(c), 0});
     EXPECT_EQ(PresharedKeyFromBlock(block), L"k\u00e9y");
+    // A character beyond the basic plane is one surrogate pair in the block.
+    block[12] = 10;
+    block.insert(block.end(), {0x3D, 0xD8, 0x11, 0xDE});  // U+1F611
+    EXPECT_EQ(PresharedKeyFromBlock(block), L"k\u00e9y\U0001F611");
     EXPECT_EQ(PresharedKeyFromBlock(std::vector<std::uint8_t>(32, 0)), L"");
     block[12] = 200;  // a length past the block's end
     EXPECT_EQ(PresharedKeyFromBlock(block), L"");
