@@ -253,6 +253,9 @@ def main():
     note("NetworkManager up")
 
     global agent_lines
+    # As under the service's sandbox (ProcSubset=pid), nothing of /proc but
+    # the processes for the agent (NetworkManager has its own mounts).
+    sh("mount -t tmpfs -o size=4k,mode=0555 lumivo-no-sys /proc/sys")
     cloud = Devcloud()
     first = Agent(cloud, ras_script=None)
     device = wait_for("enrolment", first.device_id, 30)
