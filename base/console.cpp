@@ -119,14 +119,9 @@ void Write(std::FILE* stream, const std::string& text) {
 
 // Text with its own line feeds, each line made fit for the journal.
 std::string LinesForJournal(const std::string& text) {
+    const std::vector<std::string> lines = SplitLines(text);
     std::string shown;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        shown += ForJournal(text.substr(start, end - start)) + "\n";
-        start = end + 1;
-    }
+    for (std::size_t i = 0; i < lines.size(); ++i) shown += ForJournal(lines[i]) + "\n";
     return shown;
 }
 

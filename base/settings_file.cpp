@@ -66,6 +66,13 @@ ReplaceOutcome::Value ReplaceFile(FilePort& files, const std::string& from, cons
     return outcome == ReplaceOutcome::unsupported ? ReplaceKeepingCopy(files, from, to) : outcome;
 }
 
+// Writes the text into a new file, puts it on the medium and closes it.
+bool FillAndClose(FilePort& files, std::FILE* file, const std::string& text) {
+    bool written = std::fputs(text.c_str(), file) >= 0 || text.empty();
+    written = files.FlushToMedium(file) && written;
+    return std::fclose(file) == 0 && written;
+}
+
 }  // namespace
 
 bool ReadTextFile(Agent& agent, const std::string& path, std::string& text) {
@@ -100,13 +107,7 @@ bool WriteTextFile(Agent& agent, const std::string& path, const std::string& tex
     const bool hadFile = files.Exists(path);
     std::string temporary;
     std::FILE* file = files.CreateTemporary(path, temporary);
-    bool written = file != NULL;
-    if (written) {
-        const char* bytes = text.c_str();
-        written = std::fputs(bytes, file) >= 0 || bytes[0] == '\0';
-        written = files.FlushToMedium(file) && written;
-        written = std::fclose(file) == 0 && written;
-    }
+    const bool written = file != NULL && FillAndClose(files, file, text);
     ReplaceOutcome::Value outcome = ReplaceOutcome::failed;
     if (written) outcome = ReplaceFile(files, temporary, path);
     if (outcome == ReplaceOutcome::notDurable) {
@@ -143,11 +144,9 @@ bool CanKeepSettings(Agent& agent) {
     // read-only medium fails here, before the service hands out an identity.
     std::string temporary;
     std::FILE* file = files.CreateTemporary(settingsFilePath, temporary);
-    bool kept = file != NULL;
-    if (kept) {
-        kept = std::fputs(std::string(256, ' ').c_str(), file) >= 0;
-        kept = files.FlushToMedium(file) && kept;
-        kept = std::fclose(file) == 0 && kept;
+    bool kept = false;
+    if (file != NULL) {
+        kept = FillAndClose(files, file, std::string(256, ' '));
         files.Remove(temporary);
     }
     if (!kept) {

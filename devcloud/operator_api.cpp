@@ -254,8 +254,7 @@ bool ParseCount(const std::string& text, unsigned long long& out) {
 // second time as one JSON text.
 struct LogStream {
     std::vector<std::uint64_t> ids;
-    std::size_t next = 0;
-    bool opened = false;
+    std::size_t next = 0;  // 0 until the first part ("[") has gone
     bool anyWritten = false;
 };
 
@@ -282,8 +281,7 @@ void ListLog(Store& store, WireRecorder& recorder, const std::string& prefix,
     res.status = 200;
     res.set_chunked_content_provider(
         "application/json", [stream, w](std::size_t, httplib::DataSink& sink) {
-            std::string chunk = stream->opened ? "" : "[";
-            stream->opened = true;
+            std::string chunk = stream->next == 0 ? "[" : "";
             LoggedRequest entry;
             // An entry that went from the log since the ids were taken is skipped.
             while (stream->next < stream->ids.size()) {

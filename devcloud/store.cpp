@@ -1,8 +1,8 @@
 #include "devcloud/store.h"
 
-#include <chrono>
-
 #include <sqlite3.h>
+
+#include "devcloud/service.h"
 
 namespace lumivo::devcloud {
 
@@ -34,11 +34,6 @@ const char* const schema =
     " answer_data TEXT NOT NULL DEFAULT '',"
     " created_ms INTEGER NOT NULL DEFAULT 0,"
     " changed_ms INTEGER NOT NULL DEFAULT 0);";
-
-std::int64_t Now() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 // One prepared statement, finalised on every path.
 class Statement {
@@ -200,7 +195,7 @@ bool Store::SetLastPoll(int id, std::int64_t ms) {
 
 bool Store::DeleteDevice(int id) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::int64_t now = Now();
+    const std::int64_t now = NowMs();
     const std::int64_t device = id;
     // The row stays, marked, so the requests it made keep their history.
     if (!Exec("BEGIN")) return false;
@@ -243,7 +238,7 @@ int Store::AddRequest(int deviceId, const std::string& type, const std::string& 
     Statement s(db_,
                 "INSERT INTO requests (device_id, type, status, data, created_ms, changed_ms) "
                 "VALUES (?, ?, ?, ?, ?, ?)");
-    const std::int64_t now = Now();
+    const std::int64_t now = NowMs();
     if (!s.Bind(1, static_cast<std::int64_t>(deviceId))
              .Bind(2, type)
              .Bind(3, status)
@@ -308,7 +303,7 @@ bool Store::AnswerRequest(int id, const std::string& newStatus, const std::strin
     return s.Bind(1, newStatus)
                .Bind(2, answerStatus)
                .Bind(3, answerData)
-               .Bind(4, Now())
+               .Bind(4, NowMs())
                .Bind(5, static_cast<std::int64_t>(id))
                .Run() &&
            sqlite3_changes(db_) == 1;
@@ -320,7 +315,7 @@ bool Store::EndRequest(int id) {
     Statement s(db_,
                 "UPDATE requests SET status = 'ended', "
                 "changed_ms = CASE status WHEN 'ended' THEN changed_ms ELSE ? END WHERE id = ?");
-    return s.Bind(1, Now()).Bind(2, static_cast<std::int64_t>(id)).Run() &&
+    return s.Bind(1, NowMs()).Bind(2, static_cast<std::int64_t>(id)).Run() &&
            sqlite3_changes(db_) == 1;
 }
 
@@ -329,7 +324,7 @@ bool Store::EndOpenRequests(int deviceId) {
     Statement s(db_,
                 "UPDATE requests SET status = 'ended', changed_ms = ? "
                 "WHERE device_id = ? AND status IN ('request', 'vpn-created')");
-    return s.Bind(1, Now()).Bind(2, static_cast<std::int64_t>(deviceId)).Run();
+    return s.Bind(1, NowMs()).Bind(2, static_cast<std::int64_t>(deviceId)).Run();
 }
 
 }  // namespace lumivo::devcloud

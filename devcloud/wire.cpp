@@ -590,13 +590,10 @@ void TlsFront::AcceptLoop() {
 void TlsFront::Admit(UniqueFd client, const std::string& peer) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
-    int& held = perAddress_[peer];
-    if (held >= maxPerAddress_) return;
+    const auto found = perAddress_.find(peer);
+    if (found != perAddress_.end() && found->second >= maxPerAddress_) return;
     const bool refuse = activeConnections_ >= maxConnections_;
-    if (refuse && refusingConnections_ >= refusalReserve) {
-        if (held == 0) perAddress_.erase(peer);
-        return;
-    }
+    if (refuse && refusingConnections_ >= refusalReserve) return;
     const int fd = client.get();
     try {
         std::thread(&TlsFront::Serve, this, std::move(client), refuse, peer).detach();
@@ -604,10 +601,9 @@ void TlsFront::Admit(UniqueFd client, const std::string& peer) {
         // The thread's copy of the socket is gone with it: the client sees
         // the connection closed, the service goes on.
         std::fprintf(stderr, "devcloud: cannot start a thread for a connection: %s\n", e.what());
-        if (held == 0) perAddress_.erase(peer);
         return;
     }
-    ++held;
+    ++perAddress_[peer];
     openSockets_.insert(fd);
     ++(refuse ? refusingConnections_ : activeConnections_);
 }

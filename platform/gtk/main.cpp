@@ -18,14 +18,6 @@
 #include "platform/posix/host_ports.h"
 #include "platform/posix/ui_host.h"
 
-namespace {
-
-GtkWindow* ToplevelOf(void* ui, lumivo::WindowHandle window) {
-    return static_cast<lumivo::GtkUi*>(ui)->ToplevelOf(window);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     using namespace lumivo;
     PrepareProcess();
@@ -53,7 +45,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<PosixUi> headless;
     if (display) {
         desktop = std::make_unique<GtkUi>(&system);
-        system.SetWindowLookup(&ToplevelOf, desktop.get());
+        system.SetUi(desktop.get());
         agent.ports.ui = desktop.get();
     } else {
         headless = std::make_unique<PosixUi>(&system);

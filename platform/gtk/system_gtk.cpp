@@ -52,7 +52,7 @@ int GtkSystem::MessageBox(WindowHandle owner, const std::wstring& text,
                           const std::wstring& caption, unsigned type) {
     if (gdk_display_get_default() == nullptr) return PosixSystem::MessageBox(owner, text, caption, type);
     const bool yesNo = (type & 0xF) == MB_YESNO;
-    GtkWindow* parent = lookup_ != nullptr ? lookup_(lookupContext_, owner) : nullptr;
+    GtkWindow* parent = ui_ != nullptr ? ui_->ToplevelOf(owner) : nullptr;
     const GtkMessageType kind = (type & 0xF0) == MB_ICONEXCLAMATION ? GTK_MESSAGE_WARNING
                                                                       : GTK_MESSAGE_INFO;
     GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, kind,

@@ -12,6 +12,8 @@
 
 namespace lumivo {
 
+class GtkUi;
+
 class GtkSystem : public PosixSystem, private PosixSystem::LoopSource {
   public:
     GtkSystem(int argc, char** argv);
@@ -22,11 +24,8 @@ class GtkSystem : public PosixSystem, private PosixSystem::LoopSource {
     int MessageBox(WindowHandle owner, const std::wstring& text, const std::wstring& caption,
                    unsigned type) override;
 
-    // Gives the toolkit window of a port window, for the boxes' owner.
-    void SetWindowLookup(GtkWindow* (*lookup)(void* context, WindowHandle window), void* context) {
-        lookup_ = lookup;
-        lookupContext_ = context;
-    }
+    // The desktop host whose windows own the boxes.
+    void SetUi(const GtkUi* ui) { ui_ = ui; }
 
   private:
     static void OnResponse(GtkDialog* box, gint response, gpointer answer);
@@ -36,8 +35,7 @@ class GtkSystem : public PosixSystem, private PosixSystem::LoopSource {
     GMainContext* context_;
     gint priority_ = 0;
     std::vector<GPollFD> polled_;
-    GtkWindow* (*lookup_)(void*, WindowHandle) = nullptr;
-    void* lookupContext_ = nullptr;
+    const GtkUi* ui_ = nullptr;
 };
 
 }  // namespace lumivo

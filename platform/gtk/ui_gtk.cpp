@@ -62,8 +62,6 @@ struct GtkUiWindow : WindowRecord<GtkUiWindow> {
 template class WindowTree<GtkUiWindow>;
 
 GtkUi::GtkUi(PosixSystem* system) : WindowTree(system) {
-    scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
-                                        EmbeddedResourceHeaders());
     if (const char* state = std::getenv("LUMIVO_UI_STATE")) {
         statePath_ = state;
         stateTimer_ = g_timeout_add(100, &GtkUi::OnStateTimer, this);

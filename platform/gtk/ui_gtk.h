@@ -51,8 +51,6 @@ class GtkUi : public WindowTree<GtkUiWindow> {
     explicit GtkUi(PosixSystem* system);
     ~GtkUi() override;
 
-    bool ScriptLoaded() const { return scriptLoaded_; }
-    const std::string& ScriptError() const { return scriptError_; }
     // The toolkit window of a top-level window made here (for message boxes).
     GtkWindow* ToplevelOf(WindowHandle window) const;
     // The widget of a window made here; null for a window without one.
@@ -109,9 +107,6 @@ class GtkUi : public WindowTree<GtkUiWindow> {
     static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer window);
     static gboolean OnStateTimer(gpointer self);
 
-    ResourceScript script_;
-    bool scriptLoaded_ = false;
-    std::string scriptError_;
     std::string statePath_;
     guint stateTimer_ = 0;
     std::map<int, GdkPixbuf*> images_;  // icons and bitmaps by resource number

@@ -36,18 +36,23 @@ HostNetworkPorts::HostNetworkPorts() : internet_(CurlTimeouts{}, Environment("LU
     // docs/vpn-linux.md; the simulation (docs/vpn-simulation.md) only by name.
     VpnAdapterSource* vpnAdapter = nullptr;
     // An empty value (a stray line in a configuration file) is no request.
-    if (*Environment("LUMIVO_RAS_SCRIPT") != '\0') {
+    const char* script = Environment("LUMIVO_RAS_SCRIPT");
+    if (*script != '\0') {
         std::fputs("VPN simulated (LUMIVO_RAS_SCRIPT): no tunnel is built\n", stderr);
-        vpnAdapter = &simulation_.emplace(Environment("LUMIVO_RAS_SCRIPT"));
+        RasSim& simulation = simulation_.emplace(script);
+        ras_ = &simulation;
+        vpnAdapter = &simulation;
     } else {
-        vpnAdapter = &networkManager_.emplace();
+        RasNetworkManager& networkManager = networkManager_.emplace();
+        ras_ = &networkManager;
+        vpnAdapter = &networkManager;
     }
     ipHelper_.emplace(vpnAdapter);
 }
 
 void HostNetworkPorts::Attach(Ports& ports) {
     ports.internet = &internet_;
-    ports.ras = simulation_ ? static_cast<RasPort*>(&*simulation_) : &*networkManager_;
+    ports.ras = ras_;
     ports.ipHelper = &*ipHelper_;
 }
 

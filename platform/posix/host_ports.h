@@ -34,6 +34,7 @@ class HostNetworkPorts {
     std::optional<RasSim> simulation_;
     std::optional<RasNetworkManager> networkManager_;
     std::optional<IpHelperPosix> ipHelper_;
+    RasPort* ras_ = nullptr;  // the one of the two above that runs
 };
 
 }  // namespace lumivo

@@ -303,10 +303,8 @@ const std::string& PosixSystem::Runtime() {
 std::wstring PosixSystem::GetCommandLine() { return commandLine_; }
 
 std::wstring PosixSystem::GetModuleFileName() {
-    char path[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return Widen(programArgument_);
-    return Widen(std::string(path, static_cast<std::size_t>(length)));
+    const std::string path = PosixFiles::ProgramPath();
+    return Widen(path.empty() ? programArgument_ : path);
 }
 
 // A held lock on a file in the runtime folder: the kernel drops it when the

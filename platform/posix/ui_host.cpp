@@ -37,8 +37,6 @@ struct PosixUiWindow : WindowRecord<PosixUiWindow> {
 template class WindowTree<PosixUiWindow>;
 
 PosixUi::PosixUi(PosixSystem* system) : WindowTree(system) {
-    scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
-                                        EmbeddedResourceHeaders());
     if (const char* trace = std::getenv("LUMIVO_UI_TRACE")) tracePath_ = trace;
 }
 

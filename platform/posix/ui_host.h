@@ -47,9 +47,6 @@ class PosixUi : public WindowTree<PosixUiWindow> {
     explicit PosixUi(PosixSystem* system);
     ~PosixUi() override;
 
-    // False when the built-in resource script could not be read; `ScriptError` says why.
-    bool ScriptLoaded() const { return scriptLoaded_; }
-    const std::string& ScriptError() const { return scriptError_; }
 
     WindowHandle CreateDialogParam(int templateId, WindowHandle parent,
                                    WindowProcedure& procedure) override;
@@ -148,9 +145,6 @@ class PosixUi : public WindowTree<PosixUiWindow> {
     std::string Describe(const Window* window) const;
     std::string ItemName(const Window* control) const;
 
-    ResourceScript script_;
-    bool scriptLoaded_ = false;
-    std::string scriptError_;
     std::string tracePath_;
 
     std::map<int, std::unique_ptr<int>> icons_;  // a handle points at its resource number

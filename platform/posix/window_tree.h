@@ -13,6 +13,7 @@
 
 #include "platform/posix/system_posix.h"
 #include "platform/ui_port.h"
+#include "resources/resource_script.h"
 
 namespace lumivo {
 
@@ -65,9 +66,15 @@ class WindowTree : public UiPort {
     bool GetWindowRect(WindowHandle handle, Rect& rect) override;
     // The dialog made from template `templateId`, or null.
     WindowHandle FindDialog(int templateId) const;
+    // False when the built-in resource script could not be read; `ScriptError` says why.
+    bool ScriptLoaded() const { return scriptLoaded_; }
+    const std::string& ScriptError() const { return scriptError_; }
 
   protected:
-    explicit WindowTree(PosixSystem* system) : system_(system) {}
+    explicit WindowTree(PosixSystem* system) : system_(system) {
+        scriptLoaded_ = ParseResourceScript(EmbeddedResourceScript(), script_, scriptError_,
+                                            EmbeddedResourceHeaders());
+    }
 
     // Cuts the ties to the system (its exit hook points at the host).
     void ReleaseSystem() {
@@ -227,7 +234,11 @@ class WindowTree : public UiPort {
 
     const std::map<WindowHandle, std::unique_ptr<W>>& Windows() const { return windows_; }
 
+    ResourceScript script_;  // the dialog templates, icons and bitmaps
+
   private:
+    bool scriptLoaded_ = false;
+    std::string scriptError_;
     PosixSystem* system_;
     bool exitHooked_ = false;
     std::map<WindowHandle, std::unique_ptr<W>> windows_;

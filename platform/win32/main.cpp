@@ -42,12 +42,7 @@ void RunAgent() {
     Win32Ui ui(&system);
 
     Agent agent;
-    agent.ports.system = &system;
-    agent.ports.files = &files;
-    agent.ports.internet = &internet;
-    agent.ports.ras = &ras;
-    agent.ports.ipHelper = &ipHelper;
-    agent.ports.ui = &ui;
+    agent.ports = Ports(&system, &files, &internet, &ras, &ipHelper, &ui);
     agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
 
     CAgentApp(agent).RunAgent();

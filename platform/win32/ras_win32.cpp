@@ -51,7 +51,6 @@ const DWORD synchronousDial = 0xFFFFFFFF;
 unsigned long Win32Ras::RasEnumConnections(RasConn* connections, unsigned long capacity,
                                            unsigned long& count) {
     std::vector<RASCONN> records(capacity > 0 ? capacity : 1);
-    std::memset(&records[0], 0, records.size() * sizeof(RASCONN));
     records[0].dwSize = sizeof(RASCONN);
     DWORD bytes = static_cast<DWORD>(capacity * sizeof(RASCONN));
     DWORD listed = 0;

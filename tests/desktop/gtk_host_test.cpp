@@ -55,12 +55,7 @@ bool Inside(const GdkRectangle& inner, const GdkRectangle& outer) {
 class GtkHostTest : public ::testing::Test {
   protected:
     GtkHostTest() {
-        agent.ports.system = &system;
-        agent.ports.files = &files;
-        agent.ports.internet = &internet;
-        agent.ports.ras = &ras;
-        agent.ports.ipHelper = &ipHelper;
-        agent.ports.ui = &ui;
+        agent.ports = Ports{&system, &files, &internet, &ras, &ipHelper, &ui};
         agent.settings.id = 4711;
         agent.settings.password = "s3cret-Pw";
         agent.settings.connectionsPassword = "conn&pw";

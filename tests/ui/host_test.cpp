@@ -36,12 +36,7 @@ using ::testing::Not;
 class HostTest : public ::testing::Test {
   protected:
     HostTest() {
-        agent.ports.system = &system;
-        agent.ports.files = &files;
-        agent.ports.internet = &internet;
-        agent.ports.ras = &ras;
-        agent.ports.ipHelper = &ipHelper;
-        agent.ports.ui = &ui;
+        agent.ports = Ports{&system, &files, &internet, &ras, &ipHelper, &ui};
         agent.taskbarCreatedMessage = system.RegisterWindowMessage(L"TaskbarCreated");
         agent.settings.id = 4711;
         agent.settings.password = "s3cret-Pw";

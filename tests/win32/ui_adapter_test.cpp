@@ -62,15 +62,24 @@ TEST(Win32Ui, WindowsThatOutliveTheAdapterNoLongerReachTheirProcedures) {
     EXPECT_EQ(procedure.messages.size(), seen);
 }
 
-TEST(Win32Ui, DialogAndItsPageReachTheirProceduresFromInitDialogToDestroy) {
+// The main dialog with the Options page in it.
+class Win32UiPage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dialog = ui.CreateDialogParam(IDD_MAIN, NULL, dialogProcedure);
+        ASSERT_NE(dialog, nullptr);
+        page = ui.CreateDialogParam(IDD_OPTIONS, dialog, pageProcedure);
+        ASSERT_NE(page, nullptr);
+    }
     Win32System system;
-    Win32Ui ui(&system);
+    Win32Ui ui{&system};
     RecordingProcedure dialogProcedure;
     RecordingProcedure pageProcedure;
-    WindowHandle dialog = ui.CreateDialogParam(IDD_MAIN, NULL, dialogProcedure);
-    ASSERT_NE(dialog, nullptr);
-    WindowHandle page = ui.CreateDialogParam(IDD_OPTIONS, dialog, pageProcedure);
-    ASSERT_NE(page, nullptr);
+    WindowHandle dialog = NULL;
+    WindowHandle page = NULL;
+};
+
+TEST_F(Win32UiPage, DialogAndItsPageReachTheirProceduresFromInitDialogToDestroy) {
     EXPECT_EQ(dialogProcedure.messages.front(), unsigned{WM_INITDIALOG});
     EXPECT_EQ(pageProcedure.messages.front(), unsigned{WM_INITDIALOG});
     EXPECT_EQ(ui.SendMessage(page, WM_APP, 0, 0), 42);  // through the dialog's message result
@@ -81,15 +90,7 @@ TEST(Win32Ui, DialogAndItsPageReachTheirProceduresFromInitDialogToDestroy) {
     EXPECT_EQ(pageProcedure.messages.back(), unsigned{WM_DESTROY});
 }
 
-TEST(Win32Ui, DisablingTheFocusedControlOfAPageGivesTheFocusToTheDialogsNextTabStop) {
-    Win32System system;
-    Win32Ui ui(&system);
-    RecordingProcedure dialogProcedure;
-    RecordingProcedure pageProcedure;
-    WindowHandle dialog = ui.CreateDialogParam(IDD_MAIN, NULL, dialogProcedure);
-    ASSERT_NE(dialog, nullptr);
-    WindowHandle page = ui.CreateDialogParam(IDD_OPTIONS, dialog, pageProcedure);
-    ASSERT_NE(page, nullptr);
+TEST_F(Win32UiPage, DisablingTheFocusedControlOfAPageGivesTheFocusToTheDialogsNextTabStop) {
     ui.ShowWindow(dialog, SW_SHOW);
     ui.ShowWindow(page, SW_SHOW);
     HWND save = static_cast<HWND>(ui.GetDlgItem(page, IDC_SAVE));
