@@ -272,9 +272,16 @@ void ListLog(Store& store, WireRecorder& recorder, const std::string& prefix,
     auto stream = std::make_shared<LogStream>();
     // The first id still held: a client that shows older entries knows they went.
     res.set_header("X-Log-First-Id", std::to_string(recorder.FirstId()));
-    stream->ids = recorder.Ids(since, [&](const LoggedRequest& e) {
-        return device == 0 || DevicesOf(e, prefix, store, tokenOwners).count(device) != 0;
-    });
+    stream->ids = recorder.Ids(since);
+    if (device != 0) {
+        // Filtered outside the log's lock: the device lookups ask the database.
+        LoggedRequest entry;
+        auto& ids = stream->ids;
+        ids.erase(std::remove_if(ids.begin(), ids.end(), [&](std::uint64_t id) {
+                      return !recorder.Find(id, entry) ||
+                             DevicesOf(entry, prefix, store, tokenOwners).count(device) == 0;
+                  }), ids.end());
+    }
     if (last != 0 && stream->ids.size() > last)
         stream->ids.erase(stream->ids.begin(), stream->ids.end() - static_cast<long>(last));
     WireRecorder* w = &recorder;

@@ -397,12 +397,11 @@ std::vector<LoggedRequest> WireRecorder::Log() {
     return std::vector<LoggedRequest>(log_.begin(), log_.end());
 }
 
-std::vector<std::uint64_t> WireRecorder::Ids(
-    std::uint64_t after, const std::function<bool(const LoggedRequest&)>& filter) {
+std::vector<std::uint64_t> WireRecorder::Ids(std::uint64_t after) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::uint64_t> ids;
     for (const LoggedRequest& entry : log_)
-        if (entry.id > after && filter(entry)) ids.push_back(entry.id);
+        if (entry.id > after) ids.push_back(entry.id);
     return ids;
 }
 

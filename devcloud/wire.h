@@ -71,9 +71,8 @@ class WireRecorder {
     // whole) and the bytes written.
     void SetReply(std::uint64_t sequence, int status, const std::string& written);
     std::vector<LoggedRequest> Log();
-    // The ids after `after` whose entry passes the filter, oldest first.
-    std::vector<std::uint64_t> Ids(std::uint64_t after,
-                                   const std::function<bool(const LoggedRequest&)>& filter);
+    // The ids of the entries after `after`, oldest first.
+    std::vector<std::uint64_t> Ids(std::uint64_t after);
     // A copy of one entry; false when it is not (or no longer) held.
     bool Find(std::uint64_t id, LoggedRequest& out);
     // The id of the oldest entry held, or of the next one when none is.
