@@ -236,10 +236,7 @@
   // (cleared, or past its bounds) go.
   function mergeLog(reply) {
     const first = Number(reply.headers.get('X-Log-First-Id')) || 0;
-    const before = logEntries.length;
-    const kept = logEntries.filter((e) => e.id >= first);
-    logEntries = kept.concat(reply.data || []).slice(-logShown);
-    return kept.length !== before || (reply.data || []).length > 0;
+    logEntries = logEntries.filter((e) => e.id >= first).concat(reply.data || []).slice(-logShown);
   }
 
   // A devcloud without the device filter sends every entry; those that name
@@ -286,7 +283,6 @@
       rows.push(el('tr', {
         class: 'entry', onclick: () => {
           if (openEntries.has(key)) openEntries.delete(key); else openEntries.add(key);
-          drawn.log = null;
           drawLog(list);
         },
       }, el('td', {}, timeOf(e.receivedMs)), el('td', {}, e.method),
@@ -332,10 +328,9 @@
       requestList = requests;
       drawDevices(deviceList);
       if (changed('requests', [requests, deviceList.map((d) => d.id)])) drawRequests(requests);
-      if (mergeLog(log) || drawn.log === null || drawn.log === undefined) {
-        drawn.log = true;
-        drawLog(logEntries);
-      }
+      mergeLog(log);
+      // The filter too: another device's empty log replaces the rows shown.
+      if (changed('log', [logFilter, logEntries.map((e) => e.id)])) drawLog(logEntries);
       if (changed('faults', faults)) drawFaults(faults);
     } catch (error) {
       if (error.status === 401) {
@@ -413,7 +408,6 @@
   $('clear-log').addEventListener('click', () => {
     openEntries.clear();
     logEntries = [];
-    drawn.log = null;
     act($('log-message'), api('DELETE', 'log'));
   });
   $('log-device').addEventListener('change', () => poll());
